@@ -1,0 +1,20 @@
+// Small path, file and registry helpers over Win32. They never raise and
+// report failure as an empty string, an invalid handle, or not at all.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <string>
+
+std::wstring FormatString(const wchar_t* format, ...);
+std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
+std::wstring ParentDirectory(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+void CreateDirectories(const std::wstring& path);
+void RemoveTree(const std::wstring& folder);
+std::wstring ReadRegString(HKEY root, const std::wstring& subKey, const std::wstring& valueName);
+void WriteRegString(const std::wstring& subKey, const std::wstring& valueName, const std::wstring& text);
+void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, uint32_t value);
+HANDLE CreateOutputFile(const std::wstring& path);

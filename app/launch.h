@@ -1,0 +1,18 @@
+// Command-line reading and the entry point's building blocks.
+#pragma once
+
+#include <string>
+
+// True when `text` occurs in `line` (case-insensitively) followed by the end of
+// the line, a space, a double quote or an equals sign.
+bool HasSwitch(const wchar_t* line, const wchar_t* text);
+
+// The value after `key` (which includes its '='), quoted or up to the next space.
+std::wstring SwitchValue(const wchar_t* line, const wchar_t* key);
+
+// The whole run for one command line; returns the process exit code.
+int RunSetup(const wchar_t* commandLine);
+
+// The command lines that the entry point starts (exposed so they can be checked).
+std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent);
+std::wstring SelfDeletionCommandLine(const std::wstring& selfPath);

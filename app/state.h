@@ -1,0 +1,65 @@
+// The one record that every part of the setup program shares. The window
+// thread and at most one worker thread use it; the comments on the fields say
+// which of them may touch what.
+#pragma once
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum Mode : int32_t { Install = 0, Update = 1, Uninstall = 2 };
+enum Screen : int32_t { Welcome = 0, Progress = 1, Done = 2, Error = 3 };
+
+// One clickable rectangle of the frame last painted, in layout units.
+struct HitRegion {
+  int32_t id;
+  Gdiplus::RectF rect;
+};
+
+struct InstallerState {
+  Mode mode = Install;
+  Screen screen = Welcome;
+  bool silent = false;
+  bool relaunch = false;
+  bool createDesktopShortcut = true;
+  bool launchAtEnd = true;
+  bool removeUserData = false;
+  std::wstring selfPath;
+  std::wstring installDir;  // no trailing backslash once resolved
+  std::wstring version;
+  uint64_t payloadOffset = 0;
+  std::atomic<uint64_t> bytesDone{0};
+  std::atomic<uint64_t> bytesTotal{0};
+  std::mutex statusMutex;    // guards statusText and errorText, never held while calling out
+  std::wstring statusText;
+  std::wstring errorText;
+  HWND window = nullptr;
+  float uiScale = 1.0f;
+  int32_t hoverId = 0;
+  int32_t pressedId = 0;
+  std::vector<HitRegion> hitRegions;
+  uint64_t finishTick = 0;
+  std::thread worker;
+};
+
+// The instance carries the type's name: code reads `InstallerState.installDir`.
+extern struct InstallerState InstallerState;
+
+// Replaces statusText under statusMutex; the only way sequences report their step.
+void SetStatus(const std::wstring& text);
+
+// Assigns errorText under statusMutex (the failure messages of the sequences).
+void SetErrorText(const std::wstring& text);
+
+// Product constants shared by the subsystems.
+inline constexpr wchar_t kProductName[] = L"Norvale Lockra";
+inline constexpr wchar_t kProductExe[] = L"Norvale-Lockra.exe";
+inline constexpr wchar_t kUninstallerName[] = L"uninstall.exe";
+inline constexpr wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Norvale Lockra";

@@ -1,0 +1,21 @@
+# The native build: the packer, native tests, fuzz targets and benchmarks.
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+foreach(dir tools bench fuzz)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()
+
+file(GLOB NORVALE_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
+foreach(src ${NORVALE_NATIVE_TESTS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE lzms GTest::gtest_main Threads::Threads)
+  if(TARGET packlib)
+    target_link_libraries(${name} PRIVATE packlib)
+  endif()
+  add_test(NAME native.${name} COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/results/native.${name}.xml)
+endforeach()

@@ -1,0 +1,59 @@
+# The Windows build: the setup program, the stand-in product and the Windows
+# tests, all linked -static so that they import system DLLs only.
+include(${CMAKE_CURRENT_LIST_DIR}/delay-import.cmake)
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+set(NORVALE_WIN_LINK -static -municode)
+
+# DLLs outside the always-System32 set are delay-loaded (see delay-import.cmake).
+set(NORVALE_DELAY_LIBS)
+foreach(dll gdiplus dwmapi uxtheme shcore version)
+  norvale_delay_import(${dll} lib)
+  list(APPEND NORVALE_DELAY_LIBS ${lib})
+endforeach()
+set(NORVALE_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 shlwapi comdlg32 uuid)
+
+# Everything of the setup program but its entry point, so the tests can link it.
+file(GLOB NORVALE_CORE_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/package/*.cpp ${CMAKE_SOURCE_DIR}/system/*.cpp
+     ${CMAKE_SOURCE_DIR}/toolkit/*.cpp ${CMAKE_SOURCE_DIR}/window/*.cpp)
+list(REMOVE_ITEM NORVALE_CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
+add_library(setupcore STATIC ${NORVALE_CORE_SOURCES})
+target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(setupcore PUBLIC lzms_decode ${NORVALE_DELAY_LIBS} delayimp ${NORVALE_SYSTEM_LIBS})
+
+# Resources (icon, images, fonts, manifest, version block) when present.
+set(NORVALE_RC ${CMAKE_SOURCE_DIR}/resources/setup.rc)
+set(NORVALE_RC_SOURCES)
+if(EXISTS ${NORVALE_RC})
+  include(${CMAKE_SOURCE_DIR}/resources/resources.cmake OPTIONAL)
+  list(APPEND NORVALE_RC_SOURCES ${NORVALE_RC})
+endif()
+
+add_executable(setup-stub WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${NORVALE_RC_SOURCES})
+target_link_libraries(setup-stub PRIVATE setupcore)
+target_link_options(setup-stub PRIVATE ${NORVALE_WIN_LINK} -mwindows)
+set_target_properties(setup-stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NORVALE_OUT})
+
+# Stand-in product and other Windows programs that the tests and demo use.
+if(EXISTS ${CMAKE_SOURCE_DIR}/fixtures/CMakeLists.txt)
+  add_subdirectory(fixtures)
+endif()
+
+# Windows tests: GoogleTest built with this toolchain, one program per file.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+file(GLOB NORVALE_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
+file(GLOB NORVALE_WIN_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/support/*.cpp)
+foreach(src ${NORVALE_WIN_TESTS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src} ${NORVALE_WIN_TEST_SUPPORT} ${NORVALE_RC_SOURCES})
+  target_link_libraries(${name} PRIVATE setupcore GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+  target_link_options(${name} PRIVATE ${NORVALE_WIN_LINK})
+  target_compile_definitions(${name} PRIVATE NORVALE_OUT_DIR="${NORVALE_OUT}")
+  add_test(NAME win.${name} COMMAND ${name} --gtest_output=xml:results/win.${name}.xml
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+endforeach()

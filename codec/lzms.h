@@ -1,0 +1,23 @@
+// Portable LZMS codec and the Compression API's buffered container.
+// No platform types: used by the setup program (decoding) and by the packer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Raw LZMS stream -> exactly outSize bytes. False on any malformed input.
+bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
+
+// Raw LZMS stream of `in`. Decodable by LzmsDecompress given inSize.
+std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize);
+
+// Buffered container (24-byte header, then chunks). Same contract as the
+// Compression API's Decompress for buffered LZMS: true when the whole buffer
+// decoded, with *actualSize the uncompressed size written to out.
+bool LzmsBufferedDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
+                            size_t* actualSize);
+
+// Buffered container of `in`, cut into chunks of chunkSize bytes (0: one chunk
+// holding everything).
+std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size_t chunkSize = 0);

@@ -1,0 +1,4 @@
+#include "system/registration.h"
+
+void WriteUninstallEntry() {}
+void DeleteUninstallEntry() {}

@@ -1,0 +1,20 @@
+// Images and fonts compiled into the executable, loaded once per window or
+// preview run and deleted by the entry point before GDI+ shuts down.
+#pragma once
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <cstdint>
+
+extern Gdiplus::Bitmap* logoImage;
+extern Gdiplus::Bitmap* brandImage;
+extern Gdiplus::PrivateFontCollection* privateFonts;
+extern Gdiplus::FontFamily* displayFamily;
+extern Gdiplus::FontFamily* displayMediumFamily;
+extern Gdiplus::FontFamily* bodyFamily;
+extern Gdiplus::FontFamily* monoFamily;
+
+Gdiplus::Bitmap* LoadResourceImage(uint16_t id);
+Gdiplus::FontFamily* OpenFontFamily(const wchar_t* name, const wchar_t* fallback);
+void LoadEmbeddedAssets();
