@@ -3,8 +3,11 @@
 // which of them may touch what.
 #pragma once
 
+// clang-format off
 #include <windows.h>
+#include <objidl.h>  // COM types that gdiplus.h needs and WIN32_LEAN_AND_MEAN leaves out
 #include <gdiplus.h>
+// clang-format on
 
 #include <atomic>
 #include <cstdint>
@@ -36,7 +39,7 @@ struct InstallerState {
   uint64_t payloadOffset = 0;
   std::atomic<uint64_t> bytesDone{0};
   std::atomic<uint64_t> bytesTotal{0};
-  std::mutex statusMutex;    // guards statusText and errorText, never held while calling out
+  std::mutex statusMutex;  // guards statusText and errorText, never held while calling out
   std::wstring statusText;
   std::wstring errorText;
   HWND window = nullptr;

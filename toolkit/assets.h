@@ -2,8 +2,11 @@
 // preview run and deleted by the entry point before GDI+ shuts down.
 #pragma once
 
+// clang-format off
 #include <windows.h>
+#include <objidl.h>  // COM types that gdiplus.h needs and WIN32_LEAN_AND_MEAN leaves out
 #include <gdiplus.h>
+// clang-format on
 
 #include <cstdint>
 
