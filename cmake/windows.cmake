@@ -2,7 +2,7 @@
 # tests, all linked -static so that they import system DLLs only.
 include(${CMAKE_CURRENT_LIST_DIR}/delay-import.cmake)
 
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+add_compile_definitions(UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 set(NORVALE_WIN_LINK -static -municode)
 
 # DLLs outside the always-System32 set are delay-loaded (see delay-import.cmake).

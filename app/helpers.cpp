@@ -1,0 +1,109 @@
+#include "app/helpers.h"
+
+#include <shlobj.h>
+
+#include <cstdarg>
+#include <cwchar>
+
+std::wstring FormatString(const wchar_t* format, ...) {
+  wchar_t buffer[1024];
+  va_list args;
+  va_start(args, format);
+  int n = _vsnwprintf_s(buffer, 1024, _TRUNCATE, format, args);
+  va_end(args);
+  if (n < 0 && buffer[0] == L'\0') return std::wstring();
+  return std::wstring(buffer);
+}
+
+std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
+  PWSTR path = nullptr;
+  std::wstring result;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)) && path) result = path;
+  CoTaskMemFree(path);
+  return result;
+}
+
+std::wstring ParentDirectory(const std::wstring& path) {
+  size_t pos = path.find_last_of(L"\\/");
+  if (pos == std::wstring::npos) return path;
+  return path.substr(0, pos);
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void CreateDirectories(const std::wstring& path) {
+  if (path.empty() || FileExists(path)) return;
+  // A relative name, a bare drive or a missing drive is its own parent: stop
+  // there instead of recursing forever; creating it then simply fails.
+  std::wstring parent = ParentDirectory(path);
+  if (parent != path) CreateDirectories(parent);
+  CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const wchar_t* name = data.cFileName;
+      if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
+      std::wstring child = folder + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A junction or symbolic link: remove the link itself and never walk
+        // into it, or we would delete whatever it points to.
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveDirectoryW(child.c_str());
+        else
+          DeleteFileW(child.c_str());
+      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring ReadRegString(HKEY root, const std::wstring& subKey, const std::wstring& valueName) {
+  wchar_t buffer[520];
+  DWORD size = sizeof(buffer);
+  if (RegGetValueW(root, subKey.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    return std::wstring();
+  buffer[519] = L'\0';
+  return std::wstring(buffer);
+}
+
+static void WriteRegValue(const std::wstring& subKey, const std::wstring& valueName, DWORD type, const void* data,
+                          DWORD size) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExW(key, valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
+
+void WriteRegString(const std::wstring& subKey, const std::wstring& valueName, const std::wstring& text) {
+  WriteRegValue(subKey, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(2 * (text.size() + 1)));
+}
+
+void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, uint32_t value) {
+  DWORD data = value;
+  WriteRegValue(subKey, valueName, REG_DWORD, &data, sizeof(data));
+}
+
+HANDLE CreateOutputFile(const std::wstring& path) {
+  CreateDirectories(ParentDirectory(path));
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    Sleep(150);
+  }
+  return INVALID_HANDLE_VALUE;
+}

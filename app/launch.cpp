@@ -1,0 +1,191 @@
+// Turns one command line into one run: switches, package, mode and folder,
+// then exactly one of preview, relocation, silent run or window run.
+#include "app/launch.h"
+
+#include <windows.h>
+#include <gdiplus.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "app/helpers.h"
+#include "app/state.h"
+#include "package/package.h"
+#include "system/process.h"
+#include "system/sequences.h"
+#include "toolkit/assets.h"
+#include "toolkit/backdrop.h"
+#include "window/preview.h"
+#include "window/window.h"
+
+bool HasSwitch(const wchar_t* line, const wchar_t* text) {
+  size_t length = wcslen(text);
+  const wchar_t* from = line;
+  while (const wchar_t* hit = StrStrIW(from, text)) {
+    wchar_t next = hit[length];
+    if (next == L'\0' || next == L' ' || next == L'"' || next == L'=') return true;
+    from = hit + length;
+  }
+  return false;
+}
+
+std::wstring SwitchValue(const wchar_t* line, const wchar_t* key) {
+  const wchar_t* hit = StrStrIW(line, key);
+  if (!hit) return std::wstring();
+  const wchar_t* value = hit + wcslen(key);
+  if (*value == L'"') {
+    ++value;
+    const wchar_t* end = wcschr(value, L'"');
+    return end ? std::wstring(value, end) : std::wstring(value);
+  }
+  const wchar_t* end = wcschr(value, L' ');
+  return end ? std::wstring(value, end) : std::wstring(value);
+}
+
+std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent) {
+  std::wstring line = L"\"" + tempExe + L"\" /uninstall /fromtemp /dir=\"" + installDir + L"\"";
+  if (silent) line += L" /S";
+  return line;
+}
+
+std::wstring SelfDeletionCommandLine(const std::wstring& selfPath) {
+  return L"cmd.exe /c ping 127.0.0.1 -n 3 >nul & del /f /q \"" + selfPath + L"\"";
+}
+
+static void MakeDpiAware() {
+  // Looked up at run time so that the program still starts where the
+  // per-monitor-v2 call does not exist.
+  using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  auto set = user32 ? reinterpret_cast<SetContext>(
+                          reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))
+                    : nullptr;
+  if (set) set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+}
+
+static ULONG_PTR StartGdiplus() {
+  Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, nothing suppressed
+  ULONG_PTR token = 0;
+  Gdiplus::GdiplusStartup(&token, &input, nullptr);
+  return token;
+}
+
+template <typename T>
+static void DeleteOwned(T*& object) {
+  delete object;
+  object = nullptr;
+}
+
+static void ResolveInstallDir(const wchar_t* line) {
+  std::wstring& dir = InstallerState.installDir;
+  dir = SwitchValue(line, L"/dir=");
+  if (dir.empty() && InstallerState.mode == Uninstall) dir = ParentDirectory(InstallerState.selfPath);
+  if (dir.empty()) dir = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation");
+  if (dir.empty()) dir = KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs\\" + kProductName;
+  while (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+}
+
+static int RunPreview(const std::wstring& previewDir) {
+  ULONG_PTR token = StartGdiplus();
+  LoadEmbeddedAssets();
+  if (InstallerState.version.empty()) InstallerState.version = L"0.0.0";
+  InstallerState.installDir = KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs\\" + kProductName;
+  int code = ExportPreviews(previewDir);
+  Gdiplus::GdiplusShutdown(token);
+  CoUninitialize();
+  return code;
+}
+
+// Copies the uninstaller out of the folder it is about to delete and starts
+// the copy. True when the copy runs: this process then has nothing left to do.
+static bool Relocate() {
+  wchar_t tempDir[260];
+  DWORD n = GetTempPathW(260, tempDir);
+  if (n == 0 || n >= 260) return false;
+  std::wstring tempExe = FormatString(L"%sNorvale-uninstall-%llu.exe", tempDir, GetTickCount64());
+  if (!CopyFileW(InstallerState.selfPath.c_str(), tempExe.c_str(), FALSE)) return false;
+  std::wstring line = RelocationCommandLine(tempExe, InstallerState.installDir, InstallerState.silent);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, tempDir, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+static int RunSilent() {
+  bool ok = InstallerState.mode == Uninstall ? RunUninstall() : RunInstall();
+  if (ok && InstallerState.relaunch && InstallerState.mode != Uninstall)
+    LaunchProduct(InstallerState.installDir + L"\\" + kProductExe, InstallerState.installDir, L"");
+  return ok ? 0 : 1;
+}
+
+static int RunWindow() {
+  ULONG_PTR token = StartGdiplus();
+  LoadEmbeddedAssets();
+  int code = RunInstallerWindow(GetModuleHandleW(nullptr));
+  DeleteOwned(backdropBitmap);
+  DeleteOwned(backBuffer);
+  DeleteOwned(logoImage);
+  DeleteOwned(brandImage);
+  DeleteOwned(displayFamily);
+  DeleteOwned(displayMediumFamily);
+  DeleteOwned(bodyFamily);
+  DeleteOwned(monoFamily);
+  DeleteOwned(privateFonts);
+  Gdiplus::GdiplusShutdown(token);
+  return code;
+}
+
+static void ScheduleSelfDeletion() {
+  std::wstring line = SelfDeletionCommandLine(InstallerState.selfPath);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                     &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+int RunSetup(const wchar_t* line) {
+  MakeDpiAware();
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  wchar_t modulePath[520];
+  DWORD n = GetModuleFileNameW(nullptr, modulePath, 520);
+  InstallerState.selfPath.assign(modulePath, n < 520 ? n : 0);
+  InstallerState.silent = HasSwitch(line, L"/VERYSILENT") || HasSwitch(line, L"/SILENT") || HasSwitch(line, L"/S");
+  InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
+
+  bool hasPackage = ReadPackageIndex();
+  if (!hasPackage || HasSwitch(line, L"/uninstall"))
+    InstallerState.mode = Uninstall;
+  else if (HasSwitch(line, L"/update"))
+    InstallerState.mode = Update;
+  else
+    InstallerState.mode = Install;
+
+  std::wstring previewDir = SwitchValue(line, L"/apercu=");
+  if (!previewDir.empty()) return RunPreview(previewDir);
+
+  ResolveInstallDir(line);
+  if (InstallerState.mode == Uninstall && InstallerState.version.empty())
+    InstallerState.version = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"DisplayVersion");
+
+  bool fromTemp = HasSwitch(line, L"/fromtemp");
+  if (InstallerState.mode == Uninstall && !fromTemp &&
+      _wcsicmp(ParentDirectory(InstallerState.selfPath).c_str(), InstallerState.installDir.c_str()) == 0 &&
+      Relocate())
+    return 0;
+
+  int code = InstallerState.silent ? RunSilent() : RunWindow();
+  if (fromTemp) ScheduleSelfDeletion();
+  CoUninitialize();
+  return code;
+}
