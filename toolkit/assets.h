@@ -20,4 +20,8 @@ extern Gdiplus::FontFamily* monoFamily;
 
 Gdiplus::Bitmap* LoadResourceImage(uint16_t id);
 Gdiplus::FontFamily* OpenFontFamily(const wchar_t* name, const wchar_t* fallback);
+// Fills the images and families above; call once after GdiplusStartup.
 void LoadEmbeddedAssets();
+// Deletes them (images, families, then the collection they refer to) and
+// resets them to none; call before GdiplusShutdown.
+void ReleaseEmbeddedAssets();

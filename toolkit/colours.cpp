@@ -1,0 +1,17 @@
+#include "toolkit/draw.h"
+
+// Plain ARGB values: defining them before main creates no GDI+ object, so a
+// silent run that never starts GDI+ stays clean.
+const Gdiplus::Color colorWhite(0xFFFFFFFF);
+const Gdiplus::Color colorText(0xFFE5E7EB);
+const Gdiplus::Color colorBody(0xFFC3C9D8);
+const Gdiplus::Color colorMuted(0xFFA7AFC2);
+const Gdiplus::Color colorAccent(0xFFEC4899);
+
+const std::vector<Gdiplus::Color> accentGradient = {Gdiplus::Color(0xFFB49CFF), Gdiplus::Color(0xFF5EEAF7),
+                                                    Gdiplus::Color(0xFFFF7AC3)};
+
+Gdiplus::Color MakeColor(uint32_t rgb, uint8_t alpha) {
+  return Gdiplus::Color(alpha, static_cast<BYTE>((rgb >> 16) & 0xFF), static_cast<BYTE>((rgb >> 8) & 0xFF),
+                        static_cast<BYTE>(rgb & 0xFF));
+}

@@ -1,0 +1,137 @@
+// The immediate-mode widgets and the hit-region registry they fill.
+#include "toolkit/widgets.h"
+
+#include <memory>
+
+#include "toolkit/assets.h"
+#include "toolkit/draw.h"
+#include "toolkit/icons.h"
+
+using Gdiplus::Color;
+using Gdiplus::RectF;
+
+namespace {
+
+bool IsHovered(int32_t id) { return InstallerState.hoverId == id; }
+// A press counts only while the pointer is still over the widget.
+bool IsPressed(int32_t id) { return IsHovered(id) && InstallerState.pressedId == id; }
+
+void FillShape(Gdiplus::Graphics& g, const Gdiplus::GraphicsPath& shape, const Gdiplus::Brush& brush) {
+  g.FillPath(&brush, &shape);
+}
+
+void FillShapeGradient(Gdiplus::Graphics& g, const Gdiplus::GraphicsPath& shape, const RectF& r, Color from,
+                       Color to) {
+  std::unique_ptr<Gdiplus::LinearGradientBrush> brush(MakeLinearGradient(r, 135.0f, {from, to}, {}));
+  if (brush) g.FillPath(brush.get(), &shape);
+}
+
+}  // namespace
+
+void AddHitRegion(int32_t id, const RectF& rect) { InstallerState.hitRegions.push_back(HitRegion{id, rect}); }
+
+int32_t HitRegionAt(float x, float y) {
+  for (const HitRegion& region : InstallerState.hitRegions) {
+    if (region.rect.Contains(x, y)) return region.id;
+  }
+  return 0;
+}
+
+float DrawButton(Gdiplus::Graphics& g, int32_t id, float x, const std::wstring& label, ButtonKind kind,
+                 bool withArrow) {
+  const bool hovered = IsHovered(id);
+  const bool pressed = IsPressed(id);
+  const float p = kind == Ghost ? 22.0f : 28.0f;
+  const float lw = MeasureTextWidth(g, label, bodyFamily, Gdiplus::FontStyleBold, 15.0f, 0.0f);
+  const float w = 2.0f * p + lw + (withArrow ? 26.0f : 0.0f);
+  const RectF r(x, buttonRowY, w, buttonHeight);
+  AddHitRegion(id, r);
+
+  Gdiplus::GraphicsPath shape;
+  AddRoundedRect(shape, r, buttonRadius);
+  if (kind == Ghost) {
+    Gdiplus::SolidBrush fill(MakeColor(0xFFFFFF, hovered ? 22 : 13));
+    FillShape(g, shape, fill);
+    Gdiplus::GraphicsPath outline;
+    AddRoundedRect(outline, InflateRect(r, -0.5f), buttonRadius - 0.5f);
+    Gdiplus::Pen pen(MakeColor(0xFFFFFF, hovered ? 56 : 31), 1.0f);
+    g.DrawPath(&pen, &outline);
+  } else {
+    if (kind == Primary) {
+      FillSoftGlow(g, r, buttonRadius, Color(0x40DB2777), 40.0f);
+      FillSoftGlow(g, r, buttonRadius, Color(0x99A855F7), 24.0f);
+      FillShapeGradient(g, shape, r, Color(0xFF7C3AED), Color(0xFFDB2777));
+    } else {
+      FillSoftGlow(g, r, buttonRadius, Color(0x80EC4899), 24.0f);
+      FillShapeGradient(g, shape, r, Color(0xFFBE185D), Color(0xFF7C3AED));
+    }
+    if (hovered) {
+      // A pressed button is lit less than a merely hovered one.
+      Gdiplus::SolidBrush veil(MakeColor(0xFFFFFF, pressed ? 18 : 30));
+      FillShape(g, shape, veil);
+    }
+    Gdiplus::Pen highlight(MakeColor(0xFFFFFF, kind == Danger ? 60 : 70), 1.0f);
+    g.DrawLine(&highlight, x + 14.0f, buttonRowY + 1.0f, x + w - 14.0f, buttonRowY + 1.0f);
+  }
+
+  const Color c = kind == Ghost ? colorText : colorWhite;
+  DrawTextBox(g, label, bodyFamily, 15.0f, Gdiplus::FontStyleBold, c,
+              RectF(x + p - 2.0f, buttonRowY, lw + 8.0f, 50.0f), Gdiplus::StringAlignmentNear,
+              Gdiplus::StringAlignmentCenter, false);
+  if (withArrow) DrawIcon(g, iconArrow, x + p + lw + 10.0f, buttonRowY + 17.0f, 16.0f, c, 2.0f);
+  return w;
+}
+
+void DrawCheckRow(Gdiplus::Graphics& g, int32_t id, float y, const std::wstring& label, bool checked) {
+  const bool hovered = IsHovered(id);
+  AddHitRegion(id, RectF(340.0f, y, 400.0f, 44.0f));
+
+  const RectF b(340.0f, y + 11.0f, 22.0f, 22.0f);
+  if (checked) {
+    Gdiplus::GraphicsPath shape;
+    AddRoundedRect(shape, b, 7.0f);
+    FillSoftGlow(g, b, 7.0f, Color(0x99A855F7), 10.0f);
+    FillShapeGradient(g, shape, b, Color(0xFF8B5CF6), Color(0xFFEC4899));
+    DrawIcon(g, iconCheck, b.X + 4.5f, b.Y + 4.5f, 13.0f, colorWhite, 2.4f);
+  } else {
+    // The outline sits inside the box so that its outer edge is the box's.
+    Gdiplus::GraphicsPath outline;
+    AddRoundedRect(outline, InflateRect(b, -0.75f), 6.25f);
+    Gdiplus::Pen pen(MakeColor(0xFFFFFF, hovered ? 115 : 64), 1.5f);
+    g.DrawPath(&pen, &outline);
+  }
+
+  DrawTextBox(g, label, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, hovered ? colorWhite : colorText,
+              RectF(374.0f, y, 366.0f, 44.0f), Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter,
+              false);
+}
+
+float DrawHeading(Gdiplus::Graphics& g, const std::wstring& plain, const std::wstring& accented,
+                  const std::wstring& subtitle, Color color) {
+  Gdiplus::SolidBrush brush(color);
+  float w1 = 0.0f;
+  if (!plain.empty()) {
+    w1 = FillText(g, plain, displayFamily, Gdiplus::FontStyleBold, 36.0f, Gdiplus::PointF(338.0f, 59.0f),
+                  brush, -1.44f);
+  }
+  if (!accented.empty()) {
+    FillGradientText(g, accented, displayFamily, Gdiplus::FontStyleBold, 36.0f,
+                     Gdiplus::PointF(338.0f + w1, 59.0f), -1.44f);
+  }
+  DrawTextBox(g, subtitle, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, colorMuted,
+              RectF(338.0f, 112.0f, 400.0f, 40.0f), Gdiplus::StringAlignmentNear,
+              Gdiplus::StringAlignmentNear, true);
+  return headingBottom;
+}
+
+void DrawCaptionButton(Gdiplus::Graphics& g, int32_t id, float x, bool isClose) {
+  const bool hovered = IsHovered(id);
+  const RectF r(x, 0.0f, 44.0f, 44.0f);
+  AddHitRegion(id, r);
+  if (hovered) {
+    Gdiplus::SolidBrush fill(isClose ? Color(0xFFE81123) : Color(0x14FFFFFF));
+    g.FillRectangle(&fill, r);
+  }
+  const Color c = isClose && hovered ? colorWhite : colorMuted;
+  DrawIcon(g, isClose ? iconClose : iconMinimize, x + 15.0f, 15.0f, 14.0f, c, 1.8f);
+}
