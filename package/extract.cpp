@@ -1,4 +1,181 @@
+#include "package/extract.h"
+
+#include <cstring>
+#include <new>
+
+#include "app/helpers.h"
+#include "app/state.h"
+#include "package/decompressor.h"
 #include "package/package.h"
 
-// Not built yet: nothing extracted is a failure.
-bool ExtractPayload() { return false; }
+namespace {
+
+const wchar_t kDamagedMessage[] = L"Installateur endommagé : téléchargez-le de nouveau.";
+const wchar_t kDamagedOrFullMessage[] =
+    L"Installateur endommagé ou disque plein : téléchargez-le de nouveau.";
+
+// The offset of the trailer that belongs to the package at payloadOffset, so
+// that no block may claim bytes beyond it. The file size when the trailer
+// cannot be found again (the block reads then fail on their own).
+uint64_t PackageEndOffset(HANDLE file, uint64_t payloadOffset) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size)) return 0;
+  const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+  const uint64_t end = PackageSearchEnd(file, fileSize);
+  for (uint64_t i = 0; i < 8 && end >= i + 24; ++i) {
+    uint8_t trailer[24];
+    if (!ReadAt(file, end - i - 24, trailer, sizeof trailer) || memcmp(trailer + 16, "HLVXPAK1", 8) != 0)
+      continue;
+    uint64_t offset, length;
+    memcpy(&offset, trailer, 8);
+    memcpy(&length, trailer + 8, 8);
+    if (offset == payloadOffset && length <= end - i - 24 - offset) return offset + length;
+    break;
+  }
+  return fileSize;
+}
+
+// Reads the header (already checked at start) and the entry table. False
+// when a read fails or a name is unsafe; nothing is written before this ends.
+bool ReadEntryTable(HANDLE file, std::vector<PackageEntry>* entries, uint32_t* blockCount) {
+  uint8_t magic[4];
+  uint32_t format = 0, versionLength = 0, count = 0;
+  uint64_t total = 0;
+  if (!ReadAt(file, InstallerState.payloadOffset, magic, 4) || !ReadExact(file, &format, 4) ||
+      !ReadExact(file, &versionLength, 4) || versionLength >= 64)
+    return false;
+  char version[64];
+  if (!ReadExact(file, version, versionLength) || !ReadExact(file, &total, 8) || !ReadExact(file, &count, 4))
+    return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint16_t nameLength = 0;
+    uint64_t size = 0;
+    if (!ReadExact(file, &nameLength, 2)) return false;
+    std::string name(nameLength, '\0');
+    if (!ReadExact(file, name.data(), nameLength) || !ReadExact(file, &size, 8)) return false;
+    if (!IsSafeEntryName(name)) return false;
+    entries->push_back(PackageEntry{InstallerState.installDir + L"\\" + Utf8ToWide(name), size});
+  }
+  return ReadExact(file, blockCount, 4);
+}
+
+// Writes one decompressed block over the output files in table order.
+bool SpreadBlock(ExtractCursor* cursor, const uint8_t* data, uint32_t rawSize) {
+  uint32_t position = 0;
+  while (position < rawSize && cursor->handle != INVALID_HANDLE_VALUE) {
+    const DWORD n = static_cast<DWORD>(cursor->bytesLeft < rawSize - position
+                                           ? cursor->bytesLeft
+                                           : static_cast<uint64_t>(rawSize - position));
+    DWORD written = 0;
+    const bool ok = WriteFile(cursor->handle, data + position, n, &written, nullptr) && written == n;
+    position += n;
+    cursor->bytesLeft -= n;
+    InstallerState.bytesDone += n;
+    if (!ok) return false;
+    if (cursor->bytesLeft == 0) AdvanceToNextFile(cursor);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::string& name) {
+  if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
+  if (name.find("..") != std::string::npos || name.find(':') != std::string::npos) return false;
+  for (unsigned char c : name)
+    if (c < 0x20) return false;
+  return true;
+}
+
+void AdvanceToNextFile(ExtractCursor* cursor) {
+  if (cursor->handle != INVALID_HANDLE_VALUE) CloseHandle(cursor->handle);
+  cursor->handle = INVALID_HANDLE_VALUE;
+  while (++cursor->index < cursor->entries.size()) {
+    const PackageEntry& entry = cursor->entries[cursor->index];
+    cursor->handle = CreateOutputFile(entry.path);
+    if (cursor->handle == INVALID_HANDLE_VALUE) {
+      cursor->failedPath = entry.path;
+      return;
+    }
+    cursor->bytesLeft = entry.size;
+    SetStatus(entry.path.substr(InstallerState.installDir.size() + 1));
+    if (cursor->bytesLeft > 0) return;
+    CloseHandle(cursor->handle);
+    cursor->handle = INVALID_HANDLE_VALUE;
+  }
+}
+
+bool ExtractPayload() {
+  HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+
+  ExtractCursor cursor;
+  uint32_t blockCount = 0;
+  const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
+  if (!ReadEntryTable(file, &cursor.entries, &blockCount)) {
+    CloseHandle(file);
+    SetErrorText(kDamagedMessage);
+    return false;
+  }
+
+  BlockDecompressor decompressor;
+  OpenBlockDecompressor(&decompressor);
+
+  if (!cursor.entries.empty()) {
+    cursor.handle = CreateOutputFile(cursor.entries[0].path);
+    if (cursor.handle == INVALID_HANDLE_VALUE) {
+      cursor.failedPath = cursor.entries[0].path;
+    } else {
+      cursor.bytesLeft = cursor.entries[0].size;
+      if (cursor.bytesLeft == 0) AdvanceToNextFile(&cursor);
+    }
+  }
+
+  std::vector<uint8_t> input, output;
+  bool ok = true;
+  for (uint32_t b = 0; b < blockCount && ok && cursor.failedPath.empty(); ++b) {
+    uint32_t sizes[2] = {};  // raw, compressed
+    LARGE_INTEGER here{}, zero{};
+    ok = ReadExact(file, sizes, 8) && sizes[0] <= kMaxBlockRawSize &&
+         SetFilePointerEx(file, zero, &here, FILE_CURRENT) &&
+         static_cast<uint64_t>(here.QuadPart) <= packageEnd &&
+         sizes[1] <= packageEnd - static_cast<uint64_t>(here.QuadPart);
+    if (!ok) break;
+    try {
+      input.resize(sizes[1]);
+      output.resize(sizes[0]);
+    } catch (const std::bad_alloc&) {
+      ok = false;
+      break;
+    }
+    size_t actual = 0;
+    ok = ReadExact(file, input.data(), sizes[1]) &&
+         DecompressBlock(&decompressor, input.data(), sizes[1], output.data(), sizes[0], &actual) &&
+         actual == sizes[0];
+    if (ok) ok = SpreadBlock(&cursor, output.data(), sizes[0]);
+  }
+  // A stream that ends before every entry is complete is as damaged as a
+  // block that fails: the install must not report the files as written.
+  const bool complete = cursor.handle == INVALID_HANDLE_VALUE && cursor.index >= cursor.entries.size();
+
+  if (cursor.handle != INVALID_HANDLE_VALUE) CloseHandle(cursor.handle);
+  CloseBlockDecompressor(&decompressor);
+  CloseHandle(file);
+
+  std::lock_guard<std::mutex> lock(InstallerState.statusMutex);
+  if (!cursor.failedPath.empty()) {
+    const size_t slash = cursor.failedPath.find_last_of(L'\\');
+    const std::wstring name =
+        slash == std::wstring::npos ? cursor.failedPath : cursor.failedPath.substr(slash + 1);
+    InstallerState.errorText = L"Impossible d'écrire " + name +
+                               L" : le fichier est peut-être utilisé. Fermez " + kProductName +
+                               L" puis réessayez.";
+    return false;
+  }
+  if (!ok || !complete) {
+    InstallerState.errorText = kDamagedOrFullMessage;
+    return false;
+  }
+  return true;
+}
