@@ -1,4 +1,82 @@
 #include "window/preview.h"
 
-// Not built yet: no image written is a failed export.
-int ExportPreviews(const std::wstring&) { return 1; }
+#include <windows.h>
+// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
+#include <gdiplus.h>
+#include <objidl.h>
+
+#include <vector>
+
+#include "app/helpers.h"
+#include "app/state.h"
+#include "toolkit/backdrop.h"
+#include "window/flow.h"
+#include "window/screens.h"
+
+namespace {
+
+struct PreviewEntry {
+  const wchar_t* file;
+  Mode mode;
+  Screen screen;
+};
+
+constexpr PreviewEntry kPreviews[] = {
+    {L"06-accueil", Install, Welcome},     {L"07-progression", Install, Progress},
+    {L"08-termine", Install, Done},        {L"09-desinstallation", Uninstall, Welcome},
+    {L"10-desinstalle", Uninstall, Done},  {L"11-erreur", Install, Error},
+    {L"12-mise-a-jour", Update, Progress},
+};
+
+constexpr int kPreviewWidth = 1560;
+constexpr int kPreviewHeight = 940;
+
+}  // namespace
+
+bool FindPngEncoder(CLSID* clsid) {
+  UINT count = 0;
+  UINT size = 0;
+  Gdiplus::GetImageEncodersSize(&count, &size);
+  if (size == 0) return false;
+  std::vector<BYTE> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    if (codecs[i].MimeType && wcscmp(codecs[i].MimeType, L"image/png") == 0) {
+      *clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+void SetPreviewSample(Mode mode, Screen screen) {
+  InstallerState.mode = mode;
+  SetScreen(screen);
+  InstallerState.bytesTotal.store(0xA000000);
+  InstallerState.bytesDone.store(0x6700000);
+  SetStatus(L"Copie des fichiers\u2026");
+  SetErrorText(L"Impossible d'\u00e9crire dans le dossier d'installation (acc\u00e8s refus\u00e9).");
+}
+
+int ExportPreviews(const std::wstring& folder) {
+  CLSID png;
+  if (!FindPngEncoder(&png)) return 1;
+  CreateDirectories(folder);
+
+  InstallerState.uiScale = 2.0f;
+  RenderBackdrop(kPreviewWidth, kPreviewHeight);
+  Gdiplus::Bitmap image(kPreviewWidth, kPreviewHeight, PixelFormat32bppPARGB);
+  if (image.GetLastStatus() != Gdiplus::Ok) return 1;
+
+  for (const PreviewEntry& entry : kPreviews) {
+    SetPreviewSample(entry.mode, entry.screen);
+    {
+      Gdiplus::Graphics graphics(&image);
+      PaintScreens(graphics);
+    }
+    const std::wstring path = folder + L"\\" + entry.file + L".png";
+    if (image.Save(path.c_str(), &png, nullptr) != Gdiplus::Ok) return 1;
+  }
+  return 0;
+}

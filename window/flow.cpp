@@ -1,0 +1,83 @@
+#include "window/flow.h"
+
+#include <atomic>
+#include <string>
+
+#include "system/process.h"
+#include "system/sequences.h"
+
+namespace {
+
+constexpr uint64_t kUpdateClosePauseMs = 900;
+
+// Set once the product has been started by this window, so that a Done
+// screen left through several paths starts it only once.
+bool productLaunched = false;
+
+}  // namespace
+
+// `screen` and `finishTick` are plain fields of the shared record; the worker
+// publishes them through atomic views: finishTick first, then the screen
+// with release order, which the window thread reads with acquire order.
+Screen CurrentScreen() {
+  return std::atomic_ref<Screen>(InstallerState.screen).load(std::memory_order_acquire);
+}
+
+void SetScreen(Screen screen) {
+  std::atomic_ref<Screen>(InstallerState.screen).store(screen, std::memory_order_release);
+}
+
+uint64_t FinishTick() {
+  return std::atomic_ref<uint64_t>(InstallerState.finishTick).load(std::memory_order_relaxed);
+}
+
+void StartWorker() {
+  SetScreen(Progress);
+  InstallerState.bytesDone.store(0);
+  if (InstallerState.worker.joinable()) InstallerState.worker.join();
+  try {
+    InstallerState.worker = std::thread(WorkerMain);
+  } catch (...) {
+    // No thread could be made: report the run as failed rather than let the
+    // window wait on a Progress screen that nothing will ever end.
+    FinishWorker(false);
+  }
+}
+
+void WorkerMain() {
+  const bool success = InstallerState.mode == Uninstall ? RunUninstall() : RunInstall();
+  FinishWorker(success);
+}
+
+void FinishWorker(bool success) {
+  std::atomic_ref<uint64_t>(InstallerState.finishTick).store(GetTickCount64(), std::memory_order_relaxed);
+  SetScreen(success ? Done : Error);
+  if (InstallerState.window) InvalidateRect(InstallerState.window, nullptr, FALSE);
+}
+
+bool AnimationsEnabled() {
+  BOOL enabled = TRUE;
+  SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &enabled, 0);
+  return enabled != FALSE;
+}
+
+void LaunchInstalledProduct() {
+  if (productLaunched) return;
+  productLaunched = true;
+  const std::wstring& folder = InstallerState.installDir;
+  LaunchProduct(folder + L"\\" + kProductExe, folder, L"");
+}
+
+bool LeavingShouldLaunch() {
+  return CurrentScreen() == Done && InstallerState.mode != Uninstall && InstallerState.launchAtEnd;
+}
+
+bool UpdateAutoCloseDue(uint64_t now) {
+  return InstallerState.mode == Update && CurrentScreen() == Done && now - FinishTick() > kUpdateClosePauseMs;
+}
+
+void OnFrameTimer(HWND window) {
+  if (!UpdateAutoCloseDue(GetTickCount64())) return;
+  if (InstallerState.relaunch) LaunchInstalledProduct();
+  DestroyWindow(window);
+}

@@ -1,0 +1,40 @@
+// Screen flow: the background worker, the publication of its outcome, and the
+// ways the window may launch the product when it leaves the Done screen.
+#pragma once
+
+#include <windows.h>
+// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
+#include <objidl.h>
+
+#include <cstdint>
+
+#include "app/state.h"
+
+// The screen, read with acquire order: seeing Done or Error also shows the
+// finishTick written before it by the worker.
+Screen CurrentScreen();
+// Stores the screen with release order.
+void SetScreen(Screen screen);
+// finishTick, read after CurrentScreen() returned Done or Error.
+uint64_t FinishTick();
+
+void StartWorker();
+void WorkerMain();
+void FinishWorker(bool success);
+
+// The system's client-area animation preference; true when it cannot be read.
+bool AnimationsEnabled();
+
+// Starts the installed product from installDir, at most once per process.
+void LaunchInstalledProduct();
+
+// True when the window is about to leave a Done screen of a successful install
+// or update whose "launch at the end" option is ticked.
+bool LeavingShouldLaunch();
+
+// True when a successful update has shown Done for longer than the pause
+// before the automatic close, at tick `now`.
+bool UpdateAutoCloseDue(uint64_t now);
+
+// The frame timer's part of the flow: closes the window after an update.
+void OnFrameTimer(HWND window);

@@ -1,0 +1,33 @@
+// Mouse and keyboard input of the borderless window: hover, press, click
+// dispatch by widget id, dragging through HTCAPTION, Enter and Escape.
+#pragma once
+
+#include <windows.h>
+// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
+#include <gdiplus.h>
+#include <objidl.h>
+
+#include <cstdint>
+
+// Widget ids: the clickable parts of the window.
+enum WidgetId : int32_t {
+  kCloseButton = 1,
+  kMinimizeButton = 2,
+  kMainButton = 3,
+  kSecondaryButton = 4,
+  kDesktopShortcutRow = 5,
+  kLaunchAtEndRow = 6,
+  kChangeFolderButton = 7,
+  kRemoveDataRow = 8,
+};
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Widget id under a packed point (client or screen coordinates), 0 for none.
+int32_t HitTest(HWND window, LPARAM point, bool screenCoordinates);
+
+// The action of a click on widget `id`.
+void ClickWidget(HWND window, int32_t id);
+
+// A packed client point in pixels, as layout units at `scale`.
+Gdiplus::PointF LayoutPoint(LPARAM point, float scale);

@@ -1,0 +1,181 @@
+#include <algorithm>
+
+#include "app/helpers.h"
+#include "toolkit/assets.h"
+#include "toolkit/draw.h"
+#include "toolkit/icons.h"
+#include "toolkit/widgets.h"
+#include "window/input.h"
+#include "window/screens.h"
+
+using Gdiplus::PointF;
+using Gdiplus::RectF;
+
+namespace {
+
+constexpr float kContentX = 340.0f;
+constexpr float kContentRight = 740.0f;
+constexpr float kTrackWidth = 400.0f;
+constexpr float kBarY = 309.0f;
+constexpr float kBarHeight = 12.0f;
+constexpr float kMinimumFill = 12.0f;
+constexpr uint64_t kShimmerPeriodMs = 2400;
+constexpr uint64_t kCursorBlinkMs = 450;
+constexpr uint64_t kMebibyte = 0x100000;
+
+void FillRoundedRect(Gdiplus::Graphics& g, const RectF& rect, float radius, const Gdiplus::Brush& brush) {
+  Gdiplus::GraphicsPath shape;
+  AddRoundedRect(shape, rect, radius);
+  g.FillPath(&brush, &shape);
+}
+
+// The bar: track, glow, flowing gradient and its glowing head.
+void DrawProgressBar(Gdiplus::Graphics& g, float fill, float shimmer) {
+  Gdiplus::SolidBrush track(MakeColor(0xFFFFFF, 18));
+  FillRoundedRect(g, RectF(kContentX, kBarY, kTrackWidth, kBarHeight), 6, track);
+
+  const RectF bar(kContentX, kBarY, fill, kBarHeight);
+  FillSoftGlow(g, bar, 6, MakeColor(0x8B5CF6, 204), 14);
+  // Twice as wide as the bar and tiled: moving its start by `shimmer` makes
+  // the colours flow; first and last colours match, so the tiles join.
+  Gdiplus::LinearGradientBrush* flow =
+      MakeLinearGradient(RectF(bar.X - shimmer, bar.Y, fill * 2, bar.Height), 90,
+                         {MakeColor(0x7C3AED, 255), MakeColor(0x8B5CF6, 255), MakeColor(0x22D3EE, 255),
+                          MakeColor(0xEC4899, 255), MakeColor(0x7C3AED, 255)});
+  if (flow) {
+    flow->SetWrapMode(Gdiplus::WrapModeTile);
+    FillRoundedRect(g, bar, 6, *flow);
+    delete flow;
+  }
+
+  const float hx = kContentX + fill - 9;
+  FillRadialGlow(g, hx + 10, 315, 22, MakeColor(0x22D3EE, 150));
+  FillRadialGlow(g, hx + 10, 315, 30, MakeColor(0xEC4899, 70));
+  Gdiplus::SolidBrush head(colorWhite);
+  g.FillEllipse(&head, RectF(hx, 305, 20, 20));
+}
+
+// "> ne fermez pas cette fenêtre" and its blinking cursor, right-aligned.
+void DrawReminder(Gdiplus::Graphics& g, bool cursorShown) {
+  const std::wstring reminder = L"> ne fermez pas cette fen\u00eatre";
+  const float cw = MeasureTextWidth(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, 0);
+  const float tw = MeasureTextWidth(g, reminder, monoFamily, Gdiplus::FontStyleRegular, 12, 0);
+  Gdiplus::SolidBrush muted(colorMuted);
+  FillText(g, reminder, monoFamily, Gdiplus::FontStyleRegular, 12, PointF(kContentRight - cw - tw, 336),
+           muted, 0);
+  if (cursorShown) {
+    Gdiplus::SolidBrush cyan(MakeColor(0x22D3EE, 255));
+    FillText(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, PointF(kContentRight - cw, 336), cyan, 0);
+  }
+}
+
+}  // namespace
+
+ProgressValues ComputeProgress(uint64_t bytesDone, uint64_t bytesTotal) {
+  ProgressValues v;
+  v.total = std::max<uint64_t>(bytesTotal, 1);
+  v.done = std::min(bytesDone, v.total);
+  v.fraction = static_cast<float>(v.done) / static_cast<float>(v.total);
+  // Exact integer truncation: a float product can land just below a whole
+  // percent (29 of 100 would read 28 %).
+  v.percent = static_cast<int>(static_cast<unsigned __int128>(v.done) * 100 / v.total);
+  v.fill = std::max(kTrackWidth * v.fraction, kMinimumFill);
+  return v;
+}
+
+std::wstring SizesLine(const ProgressValues& values, Mode mode) {
+  if (mode == Uninstall || values.total <= kMebibyte) return L"";
+  return FormatString(L"%llu Mo / %llu Mo", static_cast<unsigned long long>(values.done >> 20),
+                      static_cast<unsigned long long>(values.total >> 20));
+}
+
+float ShimmerOffset(uint64_t t, float fill, bool animationsOn) {
+  if (!animationsOn) return 0;
+  return static_cast<float>(t % kShimmerPeriodMs) / kShimmerPeriodMs * fill * 2;
+}
+
+bool CursorShown(uint64_t t, bool animationsOn) { return !animationsOn || (t / kCursorBlinkMs) % 2 == 0; }
+
+void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame) {
+  const Mode mode = InstallerState.mode;
+  const wchar_t* title = mode == Uninstall ? L"D\u00e9sinstallation\u2026"
+                         : mode == Update  ? L"Mise \u00e0 jour\u2026"
+                                           : L"Installation\u2026";
+  const std::wstring subtitle =
+      mode == Uninstall ? std::wstring(L"On retire ") + kProductName + L" de ce PC."
+                        : std::wstring(L"On met tout en place, \u00e7a ne prend qu\u2019un instant.");
+  DrawHeading(g, title, L"", subtitle, colorWhite);
+
+  const ProgressValues v = ComputeProgress(InstallerState.bytesDone.load(), InstallerState.bytesTotal.load());
+
+  const std::wstring percent = FormatString(L"%d %%", v.percent);
+  const float pw = MeasureTextWidth(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, -3.2f);
+  FillGradientText(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, PointF(kContentRight - pw, 231),
+                   -3.2f);
+
+  DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, colorBody,
+              RectF(kContentX, 267, kTrackWidth - pw - 16, 20), Gdiplus::StringAlignmentNear,
+              Gdiplus::StringAlignmentNear, false);
+
+  DrawProgressBar(g, v.fill, ShimmerOffset(frame.time, v.fill, frame.animationsOn));
+
+  const std::wstring sizes = SizesLine(v, mode);
+  if (!sizes.empty()) {
+    DrawTextBox(g, sizes, monoFamily, 12, Gdiplus::FontStyleRegular, colorMuted,
+                RectF(kContentX, 335, 200, 16), Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear,
+                false);
+  }
+  DrawReminder(g, CursorShown(frame.time, frame.animationsOn));
+}
+
+void PaintDone(Gdiplus::Graphics& g) {
+  const bool uninstall = InstallerState.mode == Uninstall;
+  const RectF badge(kContentX, 62, 64, 64);
+  FillRadialGlow(g, 372, 94, 58, MakeColor(0x8B5CF6, 110));
+  {
+    Gdiplus::GraphicsPath ring;
+    ring.AddEllipse(badge);
+    Gdiplus::LinearGradientBrush* gradient = MakeLinearGradient(
+        badge, 135, {MakeColor(0x8B5CF6, 255), MakeColor(0x22D3EE, 255), MakeColor(0xEC4899, 255)});
+    if (gradient) {
+      g.FillPath(gradient, &ring);
+      delete gradient;
+    }
+    Gdiplus::GraphicsPath inside;
+    inside.AddEllipse(InflateRect(badge, -2));
+    Gdiplus::SolidBrush dark(MakeColor(0x0F1428, 255));
+    g.FillPath(&dark, &inside);
+  }
+  DrawIcon(g, iconCheck, badge.X + 18, badge.Y + 18, 28, colorWhite, 2.4f);
+
+  FillGradientText(g, uninstall ? L"C\u2019est fait" : L"C\u2019est pr\u00eat !", displayFamily,
+                   Gdiplus::FontStyleBold, 52, PointF(337, 138), -2.6f);
+
+  const std::wstring lines[2] = {
+      std::wstring(kProductName) +
+          (uninstall ? L" a \u00e9t\u00e9 d\u00e9sinstall\u00e9." : L" est install\u00e9."),
+      uninstall ? L"\u00c0 bient\u00f4t !" : L"Bon stream, bonne partie, bon code.",
+  };
+  for (int i = 0; i < 2; ++i) {
+    DrawTextBox(g, lines[i], bodyFamily, 15, Gdiplus::FontStyleRegular, colorBody,
+                RectF(338, 210 + 22.5f * i, 400, 22), Gdiplus::StringAlignmentNear,
+                Gdiplus::StringAlignmentNear, false);
+  }
+
+  if (uninstall) {
+    DrawButton(g, kMainButton, kContentX, L"Fermer", Primary, false);
+  } else {
+    const float mainWidth =
+        DrawButton(g, kMainButton, kContentX, std::wstring(L"Lancer ") + kProductName, Primary, true);
+    DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, L"Fermer", Ghost, false);
+  }
+}
+
+void PaintError(Gdiplus::Graphics& g, const FrameContext& frame) {
+  DrawHeading(g, L"Oups\u2026", L"", L"", colorAccent);
+  const std::wstring message = frame.error.empty() ? L"L'op\u00e9ration n'a pas abouti." : frame.error;
+  DrawTextBox(g, message, bodyFamily, 14, Gdiplus::FontStyleRegular, colorBody, RectF(338, 112, 400, 252),
+              Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
+  const float mainWidth = DrawButton(g, kMainButton, kContentX, L"R\u00e9essayer", Primary, false);
+  DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, L"Fermer", Ghost, false);
+}

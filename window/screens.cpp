@@ -1,0 +1,201 @@
+#include "window/screens.h"
+
+#include <mutex>
+
+#include "toolkit/assets.h"
+#include "toolkit/backdrop.h"
+#include "toolkit/draw.h"
+#include "toolkit/icons.h"
+#include "toolkit/widgets.h"
+#include "window/flow.h"
+#include "window/input.h"
+
+using Gdiplus::PointF;
+using Gdiplus::RectF;
+
+namespace {
+
+constexpr float kContentX = 340.0f;
+constexpr float kContentWidth = 400.0f;
+constexpr float kButtonGap = 12.0f;
+constexpr float kTagSpacing = 1.32f;
+
+// The Welcome screen's folder pictogram, one closed path on a 16-unit grid.
+void DrawFolderIcon(Gdiplus::Graphics& g, float x, float y) {
+  constexpr float k = 15.0f / 16.0f;
+  auto p = [&](float px, float py) { return PointF(x + px * k, y + py * k); };
+  auto box = [&](float bx, float by) { return RectF(x + bx * k, y + by * k, 3 * k, 3 * k); };
+  Gdiplus::GraphicsPath path;
+  path.AddLine(p(2, 11.5f), p(2, 4.5f));
+  path.AddArc(box(2, 3), 180, 90);
+  path.AddLine(p(6.5f, 3), p(8, 4.5f));
+  path.AddLine(p(8, 4.5f), p(12.5f, 4.5f));
+  path.AddArc(box(11, 4.5f), 270, 90);
+  path.AddLine(p(14, 6), p(14, 11.5f));
+  path.AddArc(box(11, 10), 0, 90);
+  path.AddLine(p(12.5f, 13), p(3.5f, 13));
+  path.AddArc(box(2, 10), 90, 90);
+  path.CloseFigure();
+  Gdiplus::Pen pen(MakeColor(0x67E8F9, 255), 1.6875f);
+  pen.SetLineJoin(Gdiplus::LineJoinRound);
+  g.DrawPath(&pen, &path);
+}
+
+// The folder field: icon, the path (trimmed in its middle) and "Modifier".
+void DrawFolderField(Gdiplus::Graphics& g, float y) {
+  const RectF field(kContentX, y, kContentWidth, 40);
+  {
+    Gdiplus::GraphicsPath shape;
+    AddRoundedRect(shape, field, 11);
+    Gdiplus::SolidBrush fill(MakeColor(0x05070F, 204));
+    Gdiplus::Pen outline(MakeColor(0xFFFFFF, 23), 1);
+    g.FillPath(&fill, &shape);
+    g.DrawPath(&outline, &shape);
+  }
+  DrawFolderIcon(g, field.X + 14, field.Y + 12.5f);
+
+  const std::wstring label = L"Modifier";
+  const float w = MeasureTextWidth(g, label, bodyFamily, Gdiplus::FontStyleBold, 12, 0) + 24;
+  const RectF button(field.X + field.Width - 6 - w, field.Y + 5, w, 30);
+  AddHitRegion(kChangeFolderButton, InflateRect(button, 5));
+  const bool hovered = InstallerState.hoverId == kChangeFolderButton;
+  {
+    Gdiplus::GraphicsPath shape;
+    AddRoundedRect(shape, button, 8);
+    Gdiplus::SolidBrush fill(MakeColor(0x06B6D4, hovered ? 56 : 36));
+    Gdiplus::Pen outline(MakeColor(0x67E8F9, hovered ? 140 : 89), 1);
+    g.FillPath(&fill, &shape);
+    g.DrawPath(&outline, &shape);
+  }
+  DrawTextBox(g, label, bodyFamily, 12, Gdiplus::FontStyleBold,
+              hovered ? MakeColor(0xECFEFF, 255) : MakeColor(0xA5F3FC, 255), button,
+              Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
+
+  const RectF pathBox(field.X + 41, field.Y, button.X - field.X - 41 - 8, field.Height);
+  DrawTextBox(g, InstallerState.installDir, monoFamily, 12, Gdiplus::FontStyleRegular, colorText, pathBox,
+              Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, false);
+}
+
+// The pink warning sign of the uninstall card: ring, stem and dot.
+void DrawWarningSign(Gdiplus::Graphics& g, const RectF& card) {
+  const Gdiplus::Color pink = MakeColor(0xF9A8D4, 255);
+  Gdiplus::Pen ring(pink, 1.8f);
+  g.DrawEllipse(&ring, RectF(card.X + 17.5f, card.Y + 16.5f, 15, 15));
+  // On the 16-unit grid of an 18-unit icon at card.X + 16, grid x 8 is the
+  // vertical through the centre of the ring (card.X + 25).
+  const Icon stem = {{PointF(8, 5.5f), PointF(8, 9.5f)}};
+  DrawIcon(g, stem, card.X + 16, card.Y + 15, 18, pink, 1.8f);
+  Gdiplus::SolidBrush dot(pink);
+  g.FillEllipse(&dot, RectF(card.X + 24.1f, card.Y + 27.1f, 1.8f, 1.8f));
+}
+
+}  // namespace
+
+std::wstring ScreenTag(Mode mode, Screen screen) {
+  std::wstring tag = mode == Uninstall ? L"D\u00c9SINSTALLATION"
+                     : mode == Update  ? L"MISE \u00c0 JOUR"
+                                       : L"INSTALLATION";
+  if (screen == Done) tag += L" TERMIN\u00c9E";
+  return tag;
+}
+
+void PaintScreens(Gdiplus::Graphics& g) {
+  FrameContext frame;
+  frame.time = GetTickCount64();
+  frame.animationsOn = AnimationsEnabled();
+  InstallerState.hitRegions.clear();
+
+  SetSurfaceQuality(g);
+  if (backdropBitmap) {
+    g.DrawImage(backdropBitmap, 0, 0, static_cast<INT>(backdropBitmap->GetWidth()),
+                static_cast<INT>(backdropBitmap->GetHeight()));
+  }
+  ApplyUiScale(g);
+
+  // One read of the screen per frame: the tag, the caption buttons and the
+  // content always agree even if the worker finishes meanwhile.
+  const Screen screen = CurrentScreen();
+  const Mode mode = InstallerState.mode;
+
+  Gdiplus::SolidBrush muted(colorMuted);
+  FillText(g, ScreenTag(mode, screen), monoFamily, Gdiplus::FontStyleRegular, 11, PointF(336, 15), muted,
+           kTagSpacing);
+
+  DrawCaptionButton(g, kMinimizeButton, 692, false);
+  if (screen != Progress) DrawCaptionButton(g, kCloseButton, 736, true);
+
+  {
+    std::lock_guard<std::mutex> lock(InstallerState.statusMutex);
+    frame.status = InstallerState.statusText;
+    frame.error = InstallerState.errorText;
+  }
+
+  switch (screen) {
+    case Welcome:
+      if (mode == Uninstall) {
+        PaintUninstallWelcome(g);
+      } else {
+        PaintInstallWelcome(g);
+      }
+      break;
+    case Progress:
+      PaintProgress(g, frame);
+      break;
+    case Done:
+      PaintDone(g);
+      break;
+    default:
+      PaintError(g, frame);
+      break;
+  }
+}
+
+void PaintInstallWelcome(Gdiplus::Graphics& g) {
+  float y = DrawHeading(g, L"Installer ", kProductName,
+                        L"Vos mots de passe et codes 2FA, depuis la zone de notification.", colorWhite) +
+            18;
+  DrawCheckRow(g, kDesktopShortcutRow, y, L"Cr\u00e9er un raccourci sur le Bureau",
+               InstallerState.createDesktopShortcut);
+  DrawCheckRow(g, kLaunchAtEndRow, y + 44, std::wstring(L"Lancer ") + kProductName + L" \u00e0 la fin",
+               InstallerState.launchAtEnd);
+
+  y += 100;
+  Gdiplus::SolidBrush muted(colorMuted);
+  FillText(g, L"DOSSIER", monoFamily, Gdiplus::FontStyleRegular, 11, PointF(kContentX, y), muted,
+           kTagSpacing);
+  DrawFolderField(g, y + 22);
+
+  const float mainWidth = DrawButton(g, kMainButton, kContentX, L"Installer", Primary, false);
+  DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, L"Annuler", Ghost, false);
+}
+
+void PaintUninstallWelcome(Gdiplus::Graphics& g) {
+  const float y =
+      DrawHeading(g, std::wstring(L"D\u00e9sinstaller ") + kProductName, L"",
+                  std::wstring(kProductName) + L" va \u00eatre retir\u00e9 de ce PC.", colorWhite) +
+      22;
+  DrawCheckRow(g, kRemoveDataRow, y, L"Supprimer aussi mes donn\u00e9es (favoris, r\u00e9glages\u2026)",
+               InstallerState.removeUserData);
+
+  const RectF card(kContentX, y + 58, kContentWidth, 67);
+  {
+    Gdiplus::GraphicsPath shape;
+    AddRoundedRect(shape, card, 12);
+    Gdiplus::SolidBrush fill(MakeColor(0xEC4899, 20));
+    Gdiplus::Pen outline(MakeColor(0xEC4899, 77), 1);
+    g.FillPath(&fill, &shape);
+    g.DrawPath(&outline, &shape);
+  }
+  DrawWarningSign(g, card);
+  const wchar_t* text =
+      InstallerState.removeUserData
+          ? L"Les coffres enregistr\u00e9s sur ce PC seront effac\u00e9s (ils restent sur leurs serveurs)."
+          : L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine "
+            L"installation.";
+  DrawTextBox(g, text, bodyFamily, 13, Gdiplus::FontStyleRegular, colorText,
+              RectF(card.X + 46, card.Y + 13, card.Width - 62, 44), Gdiplus::StringAlignmentNear,
+              Gdiplus::StringAlignmentNear, true);
+
+  const float mainWidth = DrawButton(g, kMainButton, kContentX, L"D\u00e9sinstaller", Danger, false);
+  DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, L"Annuler", Ghost, false);
+}
