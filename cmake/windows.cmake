@@ -35,9 +35,18 @@ target_link_libraries(setup-stub PRIVATE setupcore)
 target_link_options(setup-stub PRIVATE ${NORVALE_WIN_LINK} -mwindows)
 set_target_properties(setup-stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NORVALE_OUT})
 
+# The backdrop as a PNG, for the demo (tests/demo/30-backdrop.sh).
+add_executable(backdrop-dump ${CMAKE_SOURCE_DIR}/tests/win/tools/backdrop_dump.cpp ${NORVALE_RC_SOURCES})
+target_link_libraries(backdrop-dump PRIVATE setupcore)
+target_link_options(backdrop-dump PRIVATE ${NORVALE_WIN_LINK})
+set_target_properties(backdrop-dump PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NORVALE_OUT})
+
 # Stand-in product and other Windows programs that the tests and demo use.
 if(EXISTS ${CMAKE_SOURCE_DIR}/fixtures/CMakeLists.txt)
   add_subdirectory(fixtures)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/win/CMakeLists.txt)
+  add_subdirectory(bench/win)
 endif()
 
 # Windows tests: GoogleTest built with this toolchain, one program per file.
@@ -54,6 +63,24 @@ foreach(src ${NORVALE_WIN_TESTS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
   target_link_options(${name} PRIVATE ${NORVALE_WIN_LINK})
   target_compile_definitions(${name} PRIVATE NORVALE_OUT_DIR="${NORVALE_OUT}")
+  if(name MATCHES "^package_")
+    target_compile_definitions(${name} PRIVATE NORVALE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  endif()
   add_test(NAME win.${name} COMMAND ${name} --gtest_output=xml:results/win.${name}.xml
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endforeach()
+
+# A signed setup file for the package reader's tests.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/fixtures/signed-setup.exe
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/win/fixtures/make-signed-setup.sh $<TARGET_FILE:setup-stub>
+          ${CMAKE_BINARY_DIR}/fixtures/signed-setup.exe
+  DEPENDS setup-stub ${CMAKE_SOURCE_DIR}/tests/win/fixtures/make-signed-setup.sh)
+add_custom_target(signed_fixture ALL DEPENDS ${CMAKE_BINARY_DIR}/fixtures/signed-setup.exe)
+
+# Programs of the DLL-planting test.
+add_library(planted SHARED ${CMAKE_SOURCE_DIR}/tests/win/programs/planted_dll.c)
+set_target_properties(planted PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
+target_link_options(planted PRIVATE -static)
+add_executable(load-beside ${CMAKE_SOURCE_DIR}/tests/win/programs/load_beside.c)
+set_target_properties(load-beside PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
+target_link_options(load-beside PRIVATE -static -municode)

@@ -1,0 +1,112 @@
+// The screen flow: the worker's start and end, the publication of the
+// outcome, the automatic close after an update, and when leaving the Done
+// screen launches the product.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/test_support.h"
+#include "window/flow.h"
+
+namespace {
+
+void WaitWhileProgress() {
+  for (int i = 0; i < 600 && CurrentScreen() == Progress; ++i) Sleep(50);
+}
+
+class WindowFlow : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (InstallerState.worker.joinable()) InstallerState.worker.join();
+    InstallerState.mode = Install;
+    SetScreen(Welcome);
+    InstallerState.launchAtEnd = true;
+  }
+};
+
+}  // namespace
+
+TEST_F(WindowFlow, FinishWorkerStampsTheTickThenPublishesTheScreen) {
+  const uint64_t before = GetTickCount64();
+  FinishWorker(true);
+  EXPECT_EQ(CurrentScreen(), Done);
+  EXPECT_GE(FinishTick(), before);
+  EXPECT_LE(FinishTick(), GetTickCount64());
+  FinishWorker(false);
+  EXPECT_EQ(CurrentScreen(), Error);
+}
+
+TEST_F(WindowFlow, AReaderThatSeesTheEndAlsoSeesItsTick) {
+  for (int round = 0; round < 200; ++round) {
+    SetScreen(Progress);
+    std::atomic_ref<uint64_t>(InstallerState.finishTick).store(0);
+    std::thread worker([round] { FinishWorker(round % 2 == 0); });
+    while (CurrentScreen() == Progress) {
+    }
+    EXPECT_NE(FinishTick(), 0u);
+    worker.join();
+  }
+}
+
+TEST_F(WindowFlow, UpdateClosesOnlyAfter900MsOnDone) {
+  InstallerState.mode = Update;
+  FinishWorker(true);
+  const uint64_t end = FinishTick();
+  EXPECT_FALSE(UpdateAutoCloseDue(end));
+  EXPECT_FALSE(UpdateAutoCloseDue(end + 900));
+  EXPECT_TRUE(UpdateAutoCloseDue(end + 901));
+  // A failed update waits for the user.
+  FinishWorker(false);
+  EXPECT_FALSE(UpdateAutoCloseDue(FinishTick() + 5000));
+  // An install never closes by itself.
+  InstallerState.mode = Install;
+  FinishWorker(true);
+  EXPECT_FALSE(UpdateAutoCloseDue(FinishTick() + 5000));
+}
+
+TEST_F(WindowFlow, LeavingDoneLaunchesOnlyAfterASuccessfulInstallWithTheOptionTicked) {
+  InstallerState.mode = Install;
+  SetScreen(Done);
+  EXPECT_TRUE(LeavingShouldLaunch());
+  InstallerState.launchAtEnd = false;
+  EXPECT_FALSE(LeavingShouldLaunch());
+  InstallerState.launchAtEnd = true;
+  InstallerState.mode = Update;
+  EXPECT_TRUE(LeavingShouldLaunch());
+  InstallerState.mode = Uninstall;
+  EXPECT_FALSE(LeavingShouldLaunch());
+  InstallerState.mode = Install;
+  for (Screen s : {Welcome, Progress, Error}) {
+    SetScreen(s);
+    EXPECT_FALSE(LeavingShouldLaunch()) << s;
+  }
+}
+
+TEST_F(WindowFlow, WorkerRunsTheSequenceAndARetryStartsAfresh) {
+  TempFolder temp;
+  InstallerState.installDir = temp.path + L"\\Norvale Lockra";
+  CreateDirectoryW(InstallerState.installDir.c_str(), nullptr);
+  InstallerState.mode = Uninstall;
+  StartWorker();
+  EXPECT_TRUE(InstallerState.worker.joinable());
+  WaitWhileProgress();
+  EXPECT_EQ(CurrentScreen(), Done);
+  EXPECT_EQ(InstallerState.bytesDone.load(), 100u);
+
+  // A second start joins the finished worker and runs the sequence again.
+  StartWorker();
+  WaitWhileProgress();
+  EXPECT_EQ(CurrentScreen(), Done);
+}
+
+TEST_F(WindowFlow, AnimationsFollowTheSystemSetting) {
+  BOOL original = TRUE;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &original, 0));
+  if (!SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0, reinterpret_cast<void*>(FALSE), 0))
+    GTEST_SKIP() << "the setting cannot be changed here";
+  EXPECT_FALSE(AnimationsEnabled());
+  SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0, reinterpret_cast<void*>(TRUE), 0);
+  EXPECT_TRUE(AnimationsEnabled());
+  SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0,
+                        reinterpret_cast<void*>(static_cast<intptr_t>(original)), 0);
+}
