@@ -1,0 +1,252 @@
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "codec/lzms.h"
+#include "tools/pack.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+void PutU64(std::vector<uint8_t>* out, uint64_t value) {
+  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// The stub must be an unsigned PE image without a package: a second package
+// would hide behind the first, and a package after a signature breaks it.
+std::string CheckStub(const std::vector<uint8_t>& stub) {
+  const uint64_t entry = PeCertificateEntryOffset(stub);
+  if (entry == 0 || entry + 8 > stub.size()) return "the stub is not a PE executable";
+  uint64_t table = 0, size = 0;
+  memcpy(&table, &stub[entry], 4);
+  memcpy(&size, &stub[entry + 4], 4);
+  for (uint64_t i = 0; i < 8 && stub.size() >= i + kPackTrailerSize; ++i)
+    if (memcmp(&stub[stub.size() - i - 8], kPackTrailerMagic, 8) == 0)
+      return "the stub already carries a package";
+  if (table != 0 || size != 0) return "the stub is signed; pack an unsigned stub and sign the result";
+  return {};
+}
+
+// Reads the stream bytes [offset, offset + n) from the files that hold them.
+bool ReadStream(const std::vector<PackInput>& files, const std::vector<uint64_t>& starts, uint64_t offset,
+                uint8_t* out, uint64_t n, std::string* error) {
+  size_t index = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin() - 1;
+  while (n > 0 && index < files.size()) {
+    const PackInput& file = files[index];
+    const uint64_t within = offset - starts[index];
+    const uint64_t take = std::min(n, file.size - within);
+    if (take > 0) {
+      std::ifstream in(file.source, std::ios::binary);
+      in.seekg(static_cast<std::streamoff>(within));
+      in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(take));
+      if (!in || static_cast<uint64_t>(in.gcount()) != take) {
+        *error = "cannot read " + file.source.string() + " (changed or unreadable)";
+        return false;
+      }
+    }
+    out += take;
+    offset += take;
+    n -= take;
+    ++index;
+  }
+  return n == 0;
+}
+
+// Compresses the blocks on several threads and hands them to `write` in order.
+// At most `window` compressed blocks wait for their turn, bounding memory.
+bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uint32_t blockCount,
+                    unsigned threads, bool progress,
+                    const std::function<bool(const std::vector<uint8_t>&, uint32_t)>& write,
+                    std::string* error) {
+  std::vector<uint64_t> starts;
+  uint64_t at = 0;
+  for (const PackInput& file : files) {
+    starts.push_back(at);
+    at += file.size;
+  }
+  struct Slot {
+    std::vector<uint8_t> packed;
+    bool done = false;
+  };
+  std::vector<Slot> slots(blockCount);
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint32_t next = 0, written = 0;
+  bool failed = false;
+  const uint32_t window = threads * 2;
+
+  auto worker = [&] {
+    std::vector<uint8_t> raw;
+    for (;;) {
+      uint32_t b;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return failed || next >= blockCount || next < written + window; });
+        if (failed || next >= blockCount) return;
+        b = next++;
+      }
+      const uint64_t offset = static_cast<uint64_t>(b) * kPackBlockSize;
+      const uint64_t n = std::min(kPackBlockSize, totalSize - offset);
+      raw.resize(n);
+      std::string why;
+      std::vector<uint8_t> packed;
+      const bool ok = ReadStream(files, starts, offset, raw.data(), n, &why);
+      if (ok) packed = LzmsBufferedCompress(raw.data(), n, 0);
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!ok || packed.empty() || packed.size() > UINT32_MAX) {
+        if (!failed) *error = ok ? "block " + std::to_string(b + 1) + " could not be compressed" : why;
+        failed = true;
+      } else {
+        slots[b].packed = std::move(packed);
+        slots[b].done = true;
+      }
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 0; t < std::min<unsigned>(threads, std::max<uint32_t>(blockCount, 1)); ++t)
+    pool.emplace_back(worker);
+
+  for (uint32_t b = 0; b < blockCount; ++b) {
+    std::vector<uint8_t> packed;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return failed || slots[b].done; });
+      if (failed) break;
+      packed = std::move(slots[b].packed);
+    }
+    const uint32_t rawSize =
+        static_cast<uint32_t>(std::min(kPackBlockSize, totalSize - uint64_t{b} * kPackBlockSize));
+    const bool ok = write(packed, rawSize);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!ok) {
+      if (!failed) *error = "cannot write the output file";
+      failed = true;
+    }
+    ++written;
+    changed.notify_all();
+    if (failed) break;
+    if (progress)
+      fprintf(stderr, "norvale-pack: block %u/%u packed (%u%%)\n", b + 1, blockCount,
+              (b + 1) * 100 / blockCount);
+  }
+  for (std::thread& t : pool) t.join();
+  return !failed;
+}
+
+std::string CheckVersion(const std::string& version) {
+  if (version.size() >= 64) return "the version must be shorter than 64 bytes";
+  for (unsigned char c : version)
+    if (c < 0x20 || c > 0x7E) return "the version must be printable ASCII";
+  return {};
+}
+
+}  // namespace
+
+bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* error) {
+  const auto started = std::chrono::steady_clock::now();
+  *summary = PackSummary{};
+  std::string why = CheckVersion(options.version);
+  if (!why.empty()) {
+    *error = why;
+    return false;
+  }
+  if (options.signCert.empty() != options.signKey.empty()) {
+    *error = "signing needs both --sign-cert and --sign-key";
+    return false;
+  }
+  std::vector<uint8_t> stub;
+  if (!ReadWholeFile(options.stub, &stub)) {
+    *error = "cannot read the stub " + options.stub.string();
+    return false;
+  }
+  why = CheckStub(stub);
+  if (!why.empty()) {
+    *error = why + ": " + options.stub.string();
+    return false;
+  }
+  std::vector<PackInput> files;
+  if (!CollectInputFiles(options.input, &files, error)) return false;
+  uint64_t totalSize = 0;
+  for (const PackInput& file : files) totalSize += file.size;
+  const uint64_t blocks = (totalSize + kPackBlockSize - 1) / kPackBlockSize;
+  if (blocks > UINT32_MAX) {
+    *error = "the product is too large for one package";
+    return false;
+  }
+  const uint32_t blockCount = static_cast<uint32_t>(blocks);
+
+  const fs::path temp = fs::path(options.out).concat(".partial");
+  const fs::path signedTemp = fs::path(options.out).concat(".signing");
+  std::error_code ec;
+  auto fail = [&](const std::string& message) {
+    fs::remove(temp, ec);
+    fs::remove(signedTemp, ec);
+    *error = message;
+    return false;
+  };
+  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+  if (!out) return fail("cannot create " + temp.string());
+  const std::vector<uint8_t> head = EncodePackageHead(options.version, files, totalSize, blockCount);
+  out.write(reinterpret_cast<const char*>(stub.data()), static_cast<std::streamsize>(stub.size()));
+  out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  uint64_t packageLength = head.size();
+  auto writeBlock = [&](const std::vector<uint8_t>& packed, uint32_t rawSize) {
+    std::vector<uint8_t> sizes;
+    PutU64(&sizes, rawSize | (static_cast<uint64_t>(packed.size()) << 32));
+    out.write(reinterpret_cast<const char*>(sizes.data()), 8);
+    out.write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(packed.size()));
+    packageLength += 8 + packed.size();
+    return static_cast<bool>(out);
+  };
+  const unsigned threads =
+      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  std::string blockError;
+  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, writeBlock, &blockError)) {
+    out.close();
+    return fail(blockError);
+  }
+  std::vector<uint8_t> trailer;
+  PutU64(&trailer, stub.size());
+  PutU64(&trailer, packageLength);
+  trailer.insert(trailer.end(), kPackTrailerMagic, kPackTrailerMagic + 8);
+  out.write(reinterpret_cast<const char*>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
+  out.close();
+  if (!out) return fail("cannot write " + temp.string());
+
+  fs::path finished = temp;
+  if (!options.signCert.empty()) {
+    if (options.progress) fprintf(stderr, "norvale-pack: signing\n");
+    if (!SignFile(temp, signedTemp, options.signCert, options.signKey, &why)) return fail(why);
+    // The reader finds the trailer only 0 to 7 bytes before a certificate
+    // table that ends the file: check that the signer left that layout.
+    PackageInfo info;
+    if (!ReadPackageInfo(signedTemp, &info, &why) || info.offset != stub.size())
+      return fail("the signed file no longer shows its package where the setup program looks: " + why);
+    finished = signedTemp;
+  }
+  fs::rename(finished, options.out, ec);
+  if (ec) return fail("cannot write " + options.out.string() + ": " + ec.message());
+  fs::remove(temp, ec);
+
+  summary->files = files.size();
+  summary->rawSize = totalSize;
+  summary->packedSize = packageLength;
+  summary->blocks = blockCount;
+  summary->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return true;
+}

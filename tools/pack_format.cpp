@@ -1,0 +1,168 @@
+#include <cstring>
+#include <fstream>
+
+#include "tools/pack.h"
+
+namespace {
+
+void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint64_t Get(const uint8_t* p, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return value;
+}
+
+bool ReadRange(std::ifstream& in, uint64_t offset, void* buffer, size_t n) {
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(n));
+  return in.good() || (in.eof() && static_cast<size_t>(in.gcount()) == n);
+}
+
+// Sequential reader over the package with a hard end (the trailer).
+struct Cursor {
+  std::ifstream* in;
+  uint64_t position, end;
+  bool Take(void* buffer, uint64_t n) {
+    if (n > end - position) return false;
+    if (!ReadRange(*in, position, buffer, n)) return false;
+    position += n;
+    return true;
+  }
+  bool Number(uint64_t* value, int bytes) {
+    uint8_t raw[8];
+    if (!Take(raw, bytes)) return false;
+    *value = Get(raw, bytes);
+    return true;
+  }
+};
+
+}  // namespace
+
+std::string CheckEntryName(const std::string& name) {
+  if (name.empty()) return "an empty name";
+  if (name.size() > 65535) return "a name longer than 65,535 bytes in UTF-8";
+  if (name.find("..") != std::string::npos) return "a name containing \"..\"";
+  if (name.find(':') != std::string::npos) return "a name containing ':'";
+  if (name[0] == '\\' || name[0] == '/') return "a name starting with a separator";
+  for (unsigned char c : name)
+    if (c < 0x20) return "a name containing a control character";
+  return {};
+}
+
+std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::vector<PackInput>& files,
+                                       uint64_t totalSize, uint32_t blockCount) {
+  std::vector<uint8_t> out(kPackMagic, kPackMagic + 4);
+  Put(&out, 1, 4);
+  Put(&out, version.size(), 4);
+  out.insert(out.end(), version.begin(), version.end());
+  Put(&out, totalSize, 8);
+  Put(&out, files.size(), 4);
+  for (const PackInput& file : files) {
+    Put(&out, file.name.size(), 2);
+    out.insert(out.end(), file.name.begin(), file.name.end());
+    Put(&out, file.size, 8);
+  }
+  Put(&out, blockCount, 4);
+  return out;
+}
+
+uint64_t PeCertificateEntryOffset(const std::vector<uint8_t>& head) {
+  if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z') return 0;
+  const int32_t pe = static_cast<int32_t>(Get(&head[60], 4));
+  if (pe <= 0 || static_cast<uint64_t>(pe) + 26 > head.size()) return 0;
+  if (memcmp(&head[pe], "PE\0\0", 4) != 0) return 0;
+  const uint64_t magic = Get(&head[pe + 24], 2);
+  return pe + 24 + (magic == 0x20B ? 112 : 96) + 32;
+}
+
+uint64_t PackSearchEnd(const std::filesystem::path& file, uint64_t fileSize) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<uint8_t> head(4096);
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  const uint64_t entry = PeCertificateEntryOffset(head);
+  uint8_t raw[8];
+  if (entry == 0 || !ReadRange(in, entry, raw, 8)) return fileSize;
+  const uint64_t table = Get(raw, 4), size = Get(raw + 4, 4);
+  if (table == 0 || size == 0) return fileSize;
+  return table + size == fileSize && table < fileSize ? table : fileSize;
+}
+
+bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::string* error) {
+  *info = PackageInfo{};
+  std::error_code ec;
+  const uint64_t fileSize = std::filesystem::file_size(file, ec);
+  std::ifstream in(file, std::ios::binary);
+  if (ec || !in) {
+    *error = "cannot read " + file.string();
+    return false;
+  }
+  info->fileSize = fileSize;
+  const uint64_t end = PackSearchEnd(file, fileSize);
+  bool found = false;
+  for (uint32_t i = 0; i < 8 && !found && end >= i + kPackTrailerSize; ++i) {
+    uint8_t trailer[kPackTrailerSize];
+    if (ReadRange(in, end - i - kPackTrailerSize, trailer, sizeof trailer) &&
+        memcmp(trailer + 16, kPackTrailerMagic, 8) == 0) {
+      found = true;
+      info->padding = i;
+      info->trailerOffset = end - i - kPackTrailerSize;
+      info->offset = Get(trailer, 8);
+      info->length = Get(trailer + 8, 8);
+    }
+  }
+  if (!found) {
+    *error = file.string() + " carries no package";
+    return false;
+  }
+  if (info->offset > info->trailerOffset || info->length != info->trailerOffset - info->offset) {
+    *error = "the trailer does not describe the bytes before it";
+    return false;
+  }
+  Cursor cursor{&in, info->offset, info->trailerOffset};
+  char magic[4];
+  uint64_t format = 0, versionLength = 0, count = 0;
+  if (!cursor.Take(magic, 4) || memcmp(magic, kPackMagic, 4) != 0 || !cursor.Number(&format, 4) ||
+      format != 1 || !cursor.Number(&versionLength, 4) || versionLength >= 64) {
+    *error = "the package header is not valid";
+    return false;
+  }
+  info->version.resize(versionLength);
+  if (!cursor.Take(info->version.data(), versionLength) || !cursor.Number(&info->totalSize, 8) ||
+      !cursor.Number(&count, 4)) {
+    *error = "the package header is cut short";
+    return false;
+  }
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t nameLength = 0;
+    PackEntryInfo entry;
+    if (!cursor.Number(&nameLength, 2)) break;
+    entry.name.resize(nameLength);
+    if (!cursor.Take(entry.name.data(), nameLength) || !cursor.Number(&entry.size, 8)) break;
+    info->entries.push_back(std::move(entry));
+  }
+  uint64_t blocks = 0;
+  if (info->entries.size() != count || !cursor.Number(&blocks, 4)) {
+    *error = "the entry table is cut short";
+    return false;
+  }
+  for (uint64_t b = 0; b < blocks; ++b) {
+    uint64_t raw = 0, packed = 0;
+    if (!cursor.Number(&raw, 4) || !cursor.Number(&packed, 4) || packed > cursor.end - cursor.position) {
+      *error = "block " + std::to_string(b + 1) + " of " + std::to_string(blocks) + " is cut short";
+      return false;
+    }
+    info->blocks.push_back(
+        PackBlockInfo{static_cast<uint32_t>(raw), static_cast<uint32_t>(packed), cursor.position});
+    cursor.position += packed;
+  }
+  if (cursor.position != cursor.end) {
+    *error = std::to_string(cursor.end - cursor.position) + " unexpected bytes after the last block";
+    return false;
+  }
+  return true;
+}
