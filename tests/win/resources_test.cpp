@@ -25,7 +25,9 @@ struct Bytes {
 uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 uint32_t Be32(const uint8_t* p) { return static_cast<uint32_t>(Be16(p)) << 16 | Be16(p + 2); }
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return static_cast<uint32_t>(Le16(p)) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(Le16(p)) | static_cast<uint32_t>(Le16(p + 2)) << 16;
+}
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
   reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
@@ -34,7 +36,8 @@ BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR
 
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
   if (IS_INTRESOURCE(name))
-    reinterpret_cast<std::vector<int>*>(param)->push_back(static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
+    reinterpret_cast<std::vector<int>*>(param)->push_back(
+        static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
   else
     reinterpret_cast<std::vector<int>*>(param)->push_back(-1);
   return TRUE;
@@ -119,7 +122,8 @@ class Resources : public testing::TestWithParam<const wchar_t*> {
       path_ = path;
     } else {
       path_ = OutPath(name);
-      module_ = LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+      module_ =
+          LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
       loaded_ = module_ != nullptr;
     }
     ASSERT_NE(module_, nullptr) << Narrow(path_) << " cannot be opened, error " << GetLastError();
@@ -131,7 +135,8 @@ class Resources : public testing::TestWithParam<const wchar_t*> {
   // The resource in US English, and that it exists in no other language.
   Bytes Find(LPCWSTR type, int id) {
     std::vector<WORD> languages;
-    EnumResourceLanguagesW(module_, type, MAKEINTRESOURCEW(id), CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
+    EnumResourceLanguagesW(module_, type, MAKEINTRESOURCEW(id), CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_EQ(languages, std::vector<WORD>{kEnglishUs}) << "languages of resource " << id;
     Bytes b;
     HRSRC info = FindResourceExW(module_, type, MAKEINTRESOURCEW(id), kEnglishUs);
@@ -184,7 +189,7 @@ TEST_P(Resources, FontsCarryTheFamiliesAndStylesLookedUp) {
     EXPECT_EQ(f.weight, e.weight);
     bool bold = std::wstring(e.style) == L"Bold";
     // GDI+ takes Bold/Regular from these bits, not from the weight.
-    EXPECT_EQ((f.fsSelection & 0x20) != 0, bold);  // BOLD
+    EXPECT_EQ((f.fsSelection & 0x20) != 0, bold);   // BOLD
     EXPECT_EQ((f.fsSelection & 0x40) != 0, !bold);  // REGULAR
     EXPECT_EQ(f.fsSelection & 0x01, 0);             // not italic
     EXPECT_EQ(f.macStyle & 0x03, bold ? 1 : 0);
@@ -204,8 +209,8 @@ TEST_P(Resources, IconGroupHoldsSevenPngImages) {
     const uint8_t* e = group.data + 6 + 14 * i;
     uint32_t size = e[0] == 0 ? 256 : e[0];
     SCOPED_TRACE(size);
-    EXPECT_EQ(e[0], e[1]);          // square
-    EXPECT_EQ(Le16(e + 6), 32);     // bits per pixel
+    EXPECT_EQ(e[0], e[1]);       // square
+    EXPECT_EQ(Le16(e + 6), 32);  // bits per pixel
     Bytes image = Find(RT_ICON, Le16(e + 12));
     ASSERT_NE(image.data, nullptr);
     EXPECT_EQ(image.size, Le32(e + 8));
@@ -236,7 +241,8 @@ TEST_P(Resources, ManifestAsksForNoElevation) {
   Bytes manifest = Find(RT_MANIFEST, 1);
   ASSERT_NE(manifest.data, nullptr);
   std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
-  EXPECT_NE(text.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"), std::string::npos);
+  EXPECT_NE(text.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+            std::string::npos);
   for (const char* other : {"requireAdministrator", "highestAvailable", "dpiAware", "dependentAssembly"})
     EXPECT_EQ(text.find(other), std::string::npos) << other;
 }
