@@ -1,8 +1,248 @@
+// LZMS decoder (the format is described in format.h).
+#include <memory>
+#include <new>
+
+#include "codec/decode_tables.h"
 #include "codec/lzms.h"
 
-// Placeholder until the decoder lands: every stream is refused.
-bool LzmsDecompress(const uint8_t*, size_t, uint8_t*, size_t) { return false; }
-bool LzmsBufferedDecompress(const uint8_t*, size_t, uint8_t*, size_t, size_t* actualSize) {
-  *actualSize = 0;
-  return false;
+namespace lzms {
+namespace {
+
+#define LZMS_INLINE inline __attribute__((always_inline))
+
+inline uint32_t Load16(const uint8_t* p) { return p[0] | static_cast<uint32_t>(p[1]) << 8; }
+
+// Range decoder over the front of the stream; past the end it reads zeros.
+struct RangeDecoder {
+  uint32_t range = 0xFFFFFFFF;
+  uint32_t code = 0;
+  const uint8_t* next = nullptr;
+  const uint8_t* end = nullptr;
+
+  LZMS_INLINE unsigned Bit(Prob& prob, uint32_t& state, uint32_t stateMask) {
+    if (range <= 0xFFFF) {
+      range <<= 16;
+      code <<= 16;
+      if (next != end) {
+        code |= Load16(next);
+        next += 2;
+      }
+    }
+    const uint32_t bound = (range >> kProbBits) * prob.Get();
+    unsigned bit;
+    if (code < bound) {
+      range = bound;
+      bit = 0;
+    } else {
+      range -= bound;
+      code -= bound;
+      bit = 1;
+    }
+    prob.Update(bit);
+    state = ((state << 1) | bit) & stateMask;
+    return bit;
+  }
+};
+
+// Bit reader over the back of the stream, last unit first, high bit first;
+// before the first unit it reads zeros.
+struct BackwardBits {
+  uint64_t buf = 0;
+  unsigned avail = 0;
+  const uint8_t* begin = nullptr;
+  const uint8_t* next = nullptr;  // one past the next unit to read
+
+  // Afterwards at least 49 bits are buffered: one codeword plus 30 extra bits.
+  LZMS_INLINE void Refill() {
+    while (avail <= 48) {
+      uint64_t unit = 0;
+      if (next != begin) {
+        next -= 2;
+        unit = Load16(next);
+      }
+      buf |= unit << (48 - avail);
+      avail += 16;
+    }
+  }
+  LZMS_INLINE uint32_t Take(unsigned n) {  // n <= 32, and n bits buffered
+    if (n == 0) return 0;
+    const uint32_t v = static_cast<uint32_t>(buf >> (64 - n));
+    buf <<= n;
+    avail -= n;
+    return v;
+  }
+};
+
+struct Decoder {
+  RangeDecoder rd;
+  BackwardBits bits;
+  DecisionModels m;
+  AdaptiveDecodeCode literal, lzOffset, length, deltaOffset, power;
+  int32_t x86Scratch[65536];
+
+  // Returns the symbol or -1 for a codeword outside a degenerate code.
+  LZMS_INLINE int Symbol(AdaptiveDecodeCode& c) {
+    bits.Refill();
+    uint32_t entry = c.table[bits.buf >> (64 - kTableBits)];
+    if (entry >= 0x8000) {
+      if (entry == kInvalid) return -1;
+      entry = c.table[(entry & 0x7FFF) + ((bits.buf >> (64 - kMaxCodewordLen)) & ((1u << kSubBits) - 1))];
+    }
+    const unsigned sym = entry & 0x7FF;
+    const unsigned len = entry >> 11;
+    bits.buf <<= len;
+    bits.avail -= len;
+    c.freqs[sym]++;
+    if (--c.untilRebuild == 0) c.Rebuild();
+    return static_cast<int>(sym);
+  }
+
+  // Offset or raw delta offset: slot, then extra bits. 0 means failure.
+  LZMS_INLINE uint32_t Offset(AdaptiveDecodeCode& c) {
+    const int slot = Symbol(c);
+    if (slot < 0) return 0;
+    return kOffsetSlots.base[slot] + bits.Take(kOffsetSlots.extra[slot]);
+  }
+
+  LZMS_INLINE uint32_t Length() {
+    const int slot = Symbol(length);
+    if (slot < 0) return 0;
+    return kLengthSlots.base[slot] + bits.Take(kLengthSlots.extra[slot]);
+  }
+
+  bool Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
+};
+
+bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  rd.code = Load16(in) << 16 | Load16(in + 2);
+  rd.next = in + 4;
+  rd.end = in + inSize;
+  bits.begin = in;
+  bits.next = in + inSize;
+
+  const unsigned offsetSlots = NumOffsetSlots(outSize);
+  literal.Init(kLiteralSyms, kLiteralRebuild);
+  lzOffset.Init(offsetSlots, kOffsetRebuild);
+  length.Init(kLengthSyms, kLengthRebuild);
+  deltaOffset.Init(offsetSlots, kOffsetRebuild);
+  power.Init(kPowerSyms, kPowerRebuild);
+
+  // Repeat queues; an item's own offset waits in `pending` until one more item
+  // has been decoded (the decoder applies it lazily, at the next match of the
+  // same kind, knowing whether anything came in between).
+  uint32_t lzReps[kNumReps + 1] = {1, 2, 3, 4};
+  uint32_t lzPending = 0;
+  size_t lzPendingEnd = 0;
+  uint64_t deltaReps[kNumReps + 1] = {1, 2, 3, 4};  // power << 32 | raw offset
+  uint64_t deltaPending = 0;
+  size_t deltaPendingEnd = 0;
+
+  size_t pos = 0;
+  while (pos < outSize) {
+    if (!rd.Bit(m.main[m.mainState], m.mainState, kMainStates - 1)) {
+      const int sym = Symbol(literal);
+      if (sym < 0) return false;
+      out[pos++] = static_cast<uint8_t>(sym);
+      continue;
+    }
+
+    if (!rd.Bit(m.match[m.matchState], m.matchState, kMatchStates - 1)) {
+      // LZ match.
+      if (lzPending && pos != lzPendingEnd) {
+        lzReps[3] = lzReps[2], lzReps[2] = lzReps[1], lzReps[1] = lzReps[0], lzReps[0] = lzPending;
+        lzPending = 0;
+      }
+      uint32_t offset;
+      if (!rd.Bit(m.lz[m.lzState], m.lzState, kOtherStates - 1)) {
+        offset = Offset(lzOffset);
+        if (offset == 0) return false;
+      } else if (!rd.Bit(m.lzRep[0][m.lzRepState[0]], m.lzRepState[0], kOtherStates - 1)) {
+        offset = lzReps[0];
+        lzReps[0] = lzReps[1], lzReps[1] = lzReps[2], lzReps[2] = lzReps[3];
+      } else if (!rd.Bit(m.lzRep[1][m.lzRepState[1]], m.lzRepState[1], kOtherStates - 1)) {
+        offset = lzReps[1];
+        lzReps[1] = lzReps[2], lzReps[2] = lzReps[3];
+      } else {
+        offset = lzReps[2];
+        lzReps[2] = lzReps[3];
+      }
+      if (lzPending)
+        lzReps[3] = lzReps[2], lzReps[2] = lzReps[1], lzReps[1] = lzReps[0], lzReps[0] = lzPending;
+      lzPending = offset;
+
+      const uint32_t len = Length();
+      if (len == 0 || len > outSize - pos || offset > pos) return false;
+      uint8_t* dst = out + pos;
+      const uint8_t* src = dst - offset;
+      if (offset >= 8 && outSize - pos >= len + 8) {
+        // Whole 8-byte words; the source never overlaps what a word writes.
+        for (uint32_t i = 0; i < len; i += 8) {
+          uint64_t w;
+          __builtin_memcpy(&w, src + i, 8);
+          __builtin_memcpy(dst + i, &w, 8);
+        }
+      } else {
+        for (uint32_t i = 0; i < len; ++i) dst[i] = src[i];
+      }
+      pos += len;
+      lzPendingEnd = pos;
+      continue;
+    }
+
+    // Delta match.
+    if (deltaPending && pos != deltaPendingEnd) {
+      deltaReps[3] = deltaReps[2], deltaReps[2] = deltaReps[1], deltaReps[1] = deltaReps[0];
+      deltaReps[0] = deltaPending;
+      deltaPending = 0;
+    }
+    uint64_t pair;
+    if (!rd.Bit(m.delta[m.deltaState], m.deltaState, kOtherStates - 1)) {
+      const int pw = Symbol(power);
+      if (pw < 0) return false;
+      const uint32_t raw = Offset(deltaOffset);
+      if (raw == 0) return false;
+      pair = static_cast<uint64_t>(pw) << 32 | raw;
+    } else if (!rd.Bit(m.deltaRep[0][m.deltaRepState[0]], m.deltaRepState[0], kOtherStates - 1)) {
+      pair = deltaReps[0];
+      deltaReps[0] = deltaReps[1], deltaReps[1] = deltaReps[2], deltaReps[2] = deltaReps[3];
+    } else if (!rd.Bit(m.deltaRep[1][m.deltaRepState[1]], m.deltaRepState[1], kOtherStates - 1)) {
+      pair = deltaReps[1];
+      deltaReps[1] = deltaReps[2], deltaReps[2] = deltaReps[3];
+    } else {
+      pair = deltaReps[2];
+      deltaReps[2] = deltaReps[3];
+    }
+    if (deltaPending) {
+      deltaReps[3] = deltaReps[2], deltaReps[2] = deltaReps[1], deltaReps[1] = deltaReps[0];
+      deltaReps[0] = deltaPending;
+    }
+    deltaPending = pair;
+
+    const uint32_t len = Length();
+    const unsigned pw = static_cast<unsigned>(pair >> 32);
+    const uint64_t span = uint64_t{1} << pw;
+    const uint64_t distance = (pair & 0xFFFFFFFFu) << pw;
+    if (len == 0 || len > outSize - pos || distance + span > pos) return false;
+    uint8_t* dst = out + pos;
+    for (uint32_t i = 0; i < len; ++i)
+      dst[i] = static_cast<uint8_t>(dst[i - distance] + dst[i - span] - dst[i - distance - span]);
+    pos += len;
+    deltaPendingEnd = pos;
+  }
+
+  X86Filter(out, outSize, x86Scratch, true);
+  return true;
+}
+
+}  // namespace
+}  // namespace lzms
+
+bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  // The stream is 16-bit units, and the range decoder starts from two of them.
+  if (in == nullptr || inSize < 4 || (inSize & 1) != 0) return false;
+  if (outSize == 0) return true;
+  if (out == nullptr || outSize > 0x7FFFFFFF) return false;
+  std::unique_ptr<lzms::Decoder> d(new (std::nothrow) lzms::Decoder);
+  if (!d) return false;
+  return d->Run(in, inSize, out, outSize);
 }

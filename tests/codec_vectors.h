@@ -14,14 +14,16 @@ struct WindowsLzmsVector {
 
 inline std::vector<uint8_t> HexBytes(const std::string& hex) {
   std::vector<uint8_t> v;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) v.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    v.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return v;
 }
 
 inline const WindowsLzmsVector kWindowsLzmsVectors[] = {
     {"4096 zero bytes", "0a51e5c01800da05001000000000000000100000000000000a000000ffaad0ff0000a03a4000",
      [] { return std::vector<uint8_t>(4096, 0); }},
-    {"bytes 0..255 four times", "0a51e5c018002b05000400000000000000040000000000000e000000426bd0ff0000a08ad95a1a020100",
+    {"bytes 0..255 four times",
+     "0a51e5c018002b05000400000000000000040000000000000e000000426bd0ff0000a08ad95a1a020100",
      [] {
        std::vector<uint8_t> v(1024);
        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint8_t>(i);

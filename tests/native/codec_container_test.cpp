@@ -64,7 +64,8 @@ TEST(CodecContainer, ManyChunksAndStoredChunksRoundTrip) {
     const size_t raw = std::min<size_t>(65536, data.size() - done);
     uint32_t n = 0;
     std::memcpy(&n, &buffer[at], 4);
-    const Bytes part(buffer.begin() + static_cast<long>(at) + 4, buffer.begin() + static_cast<long>(at + 4 + n));
+    const Bytes part(buffer.begin() + static_cast<long>(at) + 4,
+                     buffer.begin() + static_cast<long>(at + 4 + n));
     if (n == raw) {
       ++stored;
     } else {

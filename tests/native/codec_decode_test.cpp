@@ -38,11 +38,8 @@ TEST(CodecDecode, RestoresWhatWimlibEncodes) {
     Bytes data;
   };
   std::vector<Case> cases = {
-      {"text", TextBytes(300000, 1)},
-      {"random", RandomBytes(70000, 2)},
-      {"run", Bytes(200000, 0x5A)},
-      {"ramp", RampBytes(400000)},
-      {"tiny", TextBytes(5, 3)},
+      {"text", TextBytes(300000, 1)}, {"random", RandomBytes(70000, 2)}, {"run", Bytes(200000, 0x5A)},
+      {"ramp", RampBytes(400000)},    {"tiny", TextBytes(5, 3)},
   };
   Bytes pe = SomePeFile(4 << 20);
   if (!pe.empty()) cases.push_back({"x86-64 binary", pe});

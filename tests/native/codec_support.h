@@ -42,7 +42,7 @@ inline Bytes RandomBytes(size_t n, uint32_t seed) {
 
 // Word salad with repeats near and far, like source text or logs.
 inline Bytes TextBytes(size_t n, uint32_t seed) {
-  static const char* words[] = {"installer", "the", "of", "Norvale", "vault", "password", "a", "and",
+  static const char* words[] = {"installer", "the", "of", "Norvale", "vault", "password", "a",       "and",
                                 "folder",    "to",  "in", "window",  "file",  "é",        "fichier", "\n"};
   std::mt19937 rng(seed);
   Bytes v;

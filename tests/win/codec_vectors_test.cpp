@@ -1,8 +1,9 @@
 // The setup program's own LZMS decoder restores buffers made by Windows.
+#include "tests/codec_vectors.h"
+
 #include <gtest/gtest.h>
 
 #include "codec/lzms.h"
-#include "tests/codec_vectors.h"
 
 TEST(CodecVectors, WindowsBuffersDecodeExactly) {
   for (const WindowsLzmsVector& v : kWindowsLzmsVectors) {

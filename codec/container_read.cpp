@@ -1,0 +1,64 @@
+// Reader of the buffered container (layout in container.h).
+#include <cstring>
+
+#include "codec/container.h"
+#include "codec/lzms.h"
+
+namespace lzms {
+namespace {
+
+uint64_t Load64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+}  // namespace
+
+uint8_t HeaderCheckByte(const uint8_t* header) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (size_t i = 0; i < kHeaderSize; ++i) {
+    if (i == 6) continue;
+    crc ^= header[i];
+    for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return static_cast<uint8_t>(~crc);
+}
+
+}  // namespace lzms
+
+bool LzmsBufferedDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
+                            size_t* actualSize) {
+  using namespace lzms;
+  size_t ignored;
+  if (actualSize == nullptr) actualSize = &ignored;
+  *actualSize = 0;
+  if (in == nullptr || inSize < kHeaderSize) return false;
+  if (std::memcmp(in, kMagic, sizeof kMagic) != 0 || in[6] != HeaderCheckByte(in) || in[7] != kAlgorithmLzms)
+    return false;
+  const uint64_t total = Load64(in + 8);
+  const uint64_t chunk = Load64(in + 16);
+  if (total > outSize) {
+    *actualSize = total > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(total);  // what would be needed
+    return false;
+  }
+  if (total > 0 && (chunk == 0 || out == nullptr)) return false;
+
+  size_t at = kHeaderSize, done = 0;
+  while (done < total) {
+    const size_t raw = static_cast<size_t>(total - done < chunk ? total - done : chunk);
+    if (inSize - at < 4) return false;
+    const size_t packed = in[at] | in[at + 1] << 8 | in[at + 2] << 16 | static_cast<size_t>(in[at + 3]) << 24;
+    at += 4;
+    if (packed > inSize - at) return false;
+    if (packed == raw)
+      std::memcpy(out + done, in + at, raw);
+    else if (!LzmsDecompress(in + at, packed, out + done, raw))
+      return false;
+    at += packed;
+    done += raw;
+  }
+  if (at != inSize) return false;  // bytes after the last chunk: not ours
+  *actualSize = done;
+  return true;
+}

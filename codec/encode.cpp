@@ -1,0 +1,208 @@
+// LZMS encoder: x86 filter, match finding, cost-driven parsing, then coding
+// through EncoderModel (encode_model.h).
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "codec/encode_model.h"
+#include "codec/lzms.h"
+
+namespace lzms {
+namespace {
+
+constexpr unsigned kHashBits = 17;
+constexpr unsigned kChainDepth = 48;
+constexpr uint32_t kNiceLength = 96;
+constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
+constexpr uint32_t kNoPos = 0xFFFFFFFF;
+
+inline uint32_t Hash3(const uint8_t* p) {
+  const uint32_t v = p[0] | p[1] << 8 | p[2] << 16;
+  return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+  uint32_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+struct Candidate {
+  Item item;
+  int32_t gain;  // bits saved against literals, in cost units
+};
+
+class Compressor {
+ public:
+  Compressor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
+    model_.Init(size_, front, back);
+    head_.assign(size_t{1} << kHashBits, kNoPos);
+    chain_.assign(size_, kNoPos);
+    size_t pos = 0;
+    while (pos < size_) {
+      RefreshCosts();
+      Candidate here = Best(pos, model_.q);
+      if (here.gain > 0 && here.item.length < kNiceLength && pos + 1 < size_) {
+        RepQueues afterLiteral = model_.q;
+        afterLiteral.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
+        Insert(pos);
+        Candidate next = Best(pos + 1, afterLiteral);
+        if (next.gain > here.gain) {
+          model_.Encode(Item{1, ItemKind::kLiteral, 0, 0, 0}, data_[pos]);
+          ++pos;
+          RefreshCosts();
+          here = Best(pos, model_.q);
+        } else {
+          // Best(pos) already inserted pos.
+        }
+      } else {
+        Insert(pos);
+      }
+      if (here.gain <= 0) {
+        model_.Encode(Item{1, ItemKind::kLiteral, 0, 0, 0}, data_[pos]);
+        ++pos;
+        continue;
+      }
+      model_.Encode(here.item, 0);
+      Insert(pos);
+      for (uint32_t i = 1; i < here.item.length; ++i) Insert(pos + i);
+      pos += here.item.length;
+    }
+    model_.bw.Flush();
+    model_.rc.Flush();
+  }
+
+ private:
+  void Insert(size_t pos) {
+    if (pos + 3 > size_ || inserted_ > pos) return;
+    const uint32_t h = Hash3(data_ + pos);
+    chain_[pos] = head_[h];
+    head_[h] = static_cast<uint32_t>(pos);
+    inserted_ = pos + 1;
+  }
+
+  void RefreshCosts() {
+    if (!model_.codesChanged) return;
+    model_.codesChanged = false;
+    for (unsigned b = 0; b < 256; ++b) literalCost_[b] = model_.literal.lens[b] << kCostShift;
+    for (uint32_t len = 1; len < 256; ++len) {
+      const unsigned slot = SlotOf(kLengthSlots, len);
+      lengthCost_[len] = (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
+    }
+  }
+
+  uint32_t LengthCost(uint32_t len) const {
+    if (len < 256) return lengthCost_[len];
+    const unsigned slot = SlotOf(kLengthSlots, len);
+    return (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
+  }
+
+  uint32_t LiteralRunCost(size_t pos, uint32_t len) const {
+    const DecisionModels& m = model_.m;
+    uint32_t c = 0;
+    const uint32_t lit0 = costs_.Of(m.main[m.mainState], 0);
+    for (uint32_t i = 0; i < len; ++i) c += literalCost_[data_[pos + i]] + lit0;
+    return c;
+  }
+
+  uint32_t MatchHeaderCost(bool rep, unsigned repIndex) const {
+    const DecisionModels& m = model_.m;
+    uint32_t c = costs_.Of(m.main[m.mainState], 1) + costs_.Of(m.match[m.matchState], 0) +
+                 costs_.Of(m.lz[m.lzState], rep);
+    if (rep) {
+      c += costs_.Of(m.lzRep[0][m.lzRepState[0]], repIndex > 0);
+      if (repIndex > 0) c += costs_.Of(m.lzRep[1][m.lzRepState[1]], repIndex > 1);
+    }
+    return c;
+  }
+
+  // The most profitable match starting at pos, given the repeat queues.
+  Candidate Best(size_t pos, const RepQueues& q) {
+    Candidate best{Item{1, ItemKind::kLiteral, 0, 0, 0}, 0};
+    const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength));
+    const uint8_t* cur = data_ + pos;
+    auto consider = [&](const Item& item, uint32_t cost) {
+      const int32_t gain =
+          static_cast<int32_t>(LiteralRunCost(pos, item.length)) - static_cast<int32_t>(cost);
+      if (gain > best.gain) best = Candidate{item, gain};
+    };
+    uint32_t repLens[kNumReps] = {};
+    for (unsigned r = 0; r < kNumReps; ++r) {
+      const uint32_t off = q.lz[r];
+      if (off > pos) continue;
+      const uint32_t len = MatchLength(cur, cur - off, limit);
+      repLens[r] = len;
+      if (len == 0) continue;
+      consider(Item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0},
+               MatchHeaderCost(true, r) + LengthCost(len));
+    }
+    if (limit >= 3) {
+      Insert(pos);
+      uint32_t bestLen = 2;
+      uint32_t cand = chain_[pos];
+      for (unsigned depth = 0; cand != kNoPos && depth < kChainDepth; ++depth, cand = chain_[cand]) {
+        const uint8_t* m = data_ + cand;
+        if (m[bestLen] != cur[bestLen]) continue;
+        const uint32_t len = MatchLength(cur, m, limit);
+        if (len <= bestLen) continue;
+        bestLen = len;
+        const uint32_t off = static_cast<uint32_t>(pos - cand);
+        bool isRep = false;
+        for (unsigned r = 0; r < kNumReps; ++r) isRep |= q.lz[r] == off;
+        if (!isRep) {
+          const unsigned slot = SlotOf(kOffsetSlots, off, model_.lzOffset.num);
+          const uint32_t cost = MatchHeaderCost(false, 0) +
+                                ((model_.lzOffset.lens[slot] + kOffsetSlots.extra[slot]) << kCostShift) +
+                                LengthCost(len);
+          consider(Item{len, ItemKind::kLzExplicit, 0, 0, off}, cost);
+        }
+        if (len >= kNiceLength || len == limit) break;
+      }
+    }
+    return best;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t inserted_ = 0;
+  EncoderModel model_;
+  BitCosts costs_;
+  std::vector<uint32_t> head_, chain_;
+  uint32_t literalCost_[256] = {};
+  uint32_t lengthCost_[256] = {};
+};
+
+}  // namespace
+}  // namespace lzms
+
+std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize) {
+  using namespace lzms;
+  std::vector<uint8_t> data(in, in + inSize);
+  {
+    std::unique_ptr<int32_t[]> scratch(new int32_t[65536]);
+    X86Filter(data.data(), data.size(), scratch.get(), false);
+  }
+  std::vector<uint16_t> front, back;
+  front.reserve(inSize / 4 + 16);
+  back.reserve(inSize / 4 + 16);
+  {
+    auto c = std::make_unique<Compressor>(data.data(), data.size());
+    c->Run(&front, &back);
+  }
+  std::vector<uint8_t> out;
+  out.reserve(2 * (front.size() + back.size()));
+  for (uint16_t u : front)
+    out.push_back(static_cast<uint8_t>(u)), out.push_back(static_cast<uint8_t>(u >> 8));
+  for (size_t i = back.size(); i-- > 0;)
+    out.push_back(static_cast<uint8_t>(back[i])), out.push_back(static_cast<uint8_t>(back[i] >> 8));
+  return out;
+}

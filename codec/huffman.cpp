@@ -1,0 +1,124 @@
+// Adaptive Huffman codes of LZMS: lengths from frequencies, canonical codewords.
+#include <algorithm>
+
+#include "codec/format.h"
+
+namespace lzms {
+
+namespace {
+
+// Sorts by (frequency, symbol). Frequencies stay small in LZMS (each period
+// adds at most 1024 to halved counts), so two stable 6-bit bucket passes over
+// the low 12 bits settle almost every call; anything larger falls back to a
+// comparison sort.
+void SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
+  uint32_t maxFreq = 0;
+  for (unsigned s = 0; s < num; ++s) maxFreq = std::max(maxFreq, freqs[s]);
+  if (maxFreq >= 4096) {
+    for (unsigned s = 0; s < num; ++s) order[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    std::sort(order, order + num);
+    return;
+  }
+  uint64_t tmp[kMaxOffsetSyms];
+  unsigned counts[64] = {};
+  for (unsigned s = 0; s < num; ++s) counts[freqs[s] & 63]++;
+  for (unsigned b = 0, sum = 0; b < 64; ++b) {
+    const unsigned c = counts[b];
+    counts[b] = sum;
+    sum += c;
+  }
+  for (unsigned s = 0; s < num; ++s)
+    tmp[counts[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+  std::fill(counts, counts + 64, 0u);
+  for (unsigned i = 0; i < num; ++i) counts[(tmp[i] >> 22) & 63]++;
+  for (unsigned b = 0, sum = 0; b < 64; ++b) {
+    const unsigned c = counts[b];
+    counts[b] = sum;
+    sum += c;
+  }
+  for (unsigned i = 0; i < num; ++i) order[counts[(tmp[i] >> 22) & 63]++] = tmp[i];
+}
+
+}  // namespace
+
+// The classic construction over symbols sorted by (frequency, value): two
+// queues, leaves and internal nodes, both in increasing frequency; on a tie
+// the leaf is taken first. The encoder and the decoder must agree bit for bit,
+// so nothing here may depend on anything but the frequencies.
+void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
+  if (num == 0) return;
+  if (num == 1) {
+    lens[0] = 1;
+    return;
+  }
+  uint64_t order[kMaxOffsetSyms];  // (frequency << 16) | symbol, sorted
+  SortByFrequency(freqs, num, order);
+
+  // Internal node k (0-based creation order) has frequency nodeFreq[k]; every
+  // leaf and node remembers the internal node it was merged into.
+  uint64_t nodeFreq[kMaxOffsetSyms];
+  uint16_t leafParent[kMaxOffsetSyms], nodeParent[kMaxOffsetSyms];
+  unsigned leaf = 0, node = 0;
+  for (unsigned made = 0; made + 1 < num; ++made) {
+    uint64_t sum = 0;
+    for (int pick = 0; pick < 2; ++pick) {
+      if (leaf < num && (node == made || (order[leaf] >> 16) <= nodeFreq[node])) {
+        sum += order[leaf] >> 16;
+        leafParent[leaf++] = static_cast<uint16_t>(made);
+      } else {
+        sum += nodeFreq[node];
+        nodeParent[node++] = static_cast<uint16_t>(made);
+      }
+    }
+    nodeFreq[made] = sum;
+  }
+
+  // Depths: the root is the last node made; parents are always made later.
+  uint8_t depth[kMaxOffsetSyms];
+  const unsigned root = num - 2;
+  depth[root] = 0;
+  for (unsigned k = root; k-- > 0;) depth[k] = static_cast<uint8_t>(depth[nodeParent[k]] + 1);
+
+  unsigned counts[64] = {};
+  unsigned maxLen = 0;
+  for (unsigned i = 0; i < num; ++i) {
+    unsigned d = depth[leafParent[i]] + 1u;
+    counts[d]++;
+    maxLen = std::max(maxLen, d);
+  }
+  // Frequencies are halved often enough that 15 bits are never exceeded; keep
+  // the code valid anyway by moving overlong leaves up (Kraft sum preserved).
+  if (maxLen > kMaxCodewordLen) {
+    for (unsigned d = maxLen; d > kMaxCodewordLen; --d) {
+      counts[kMaxCodewordLen] += counts[d];
+      counts[d] = 0;
+    }
+    uint64_t kraft = 0;
+    for (unsigned d = 1; d <= kMaxCodewordLen; ++d)
+      kraft += static_cast<uint64_t>(counts[d]) << (kMaxCodewordLen - d);
+    while (kraft > (1u << kMaxCodewordLen)) {
+      unsigned d = kMaxCodewordLen - 1;
+      while (counts[d] == 0) --d;
+      counts[d]--;
+      counts[d + 1] += 2;
+      counts[kMaxCodewordLen]--;
+      kraft--;
+    }
+    maxLen = kMaxCodewordLen;
+  }
+  // The least frequent symbols (first in `order`) get the longest codewords.
+  unsigned i = 0;
+  for (unsigned len = maxLen; len >= 1; --len)
+    for (unsigned c = counts[len]; c > 0; --c) lens[order[i++] & 0xFFFF] = static_cast<uint8_t>(len);
+}
+
+void BuildCodewords(const uint8_t* lens, unsigned num, uint32_t* codewords) {
+  unsigned counts[kMaxCodewordLen + 1] = {};
+  for (unsigned s = 0; s < num; ++s) counts[lens[s]]++;
+  counts[0] = 0;
+  uint32_t next[kMaxCodewordLen + 2] = {};
+  for (unsigned len = 1; len <= kMaxCodewordLen; ++len) next[len + 1] = (next[len] + counts[len]) << 1;
+  for (unsigned s = 0; s < num; ++s) codewords[s] = lens[s] ? next[lens[s]]++ : 0;
+}
+
+}  // namespace lzms
