@@ -65,7 +65,16 @@ void DrawBadge(Gdiplus::Graphics& g) {
 
 void RenderBackdrop(int width, int height) {
   delete backdropBitmap;
+  backdropBitmap = nullptr;
+  // A minimised window reports an empty client area: keep no bitmap rather
+  // than an invalid one, and let the next paint with a real size render it.
+  if (width <= 0 || height <= 0) return;
   backdropBitmap = new Gdiplus::Bitmap(width, height, PixelFormat32bppPARGB);
+  if (backdropBitmap->GetLastStatus() != Gdiplus::Ok) {
+    delete backdropBitmap;
+    backdropBitmap = nullptr;
+    return;
+  }
   Gdiplus::Graphics g(backdropBitmap);
   PrepareSurface(g);
 
