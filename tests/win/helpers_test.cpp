@@ -1,5 +1,6 @@
 // Path, file and registry helpers.
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <winioctl.h>
 
 #include <thread>
@@ -144,7 +145,9 @@ TEST(RemoveTree, NeverFollowsLinksOutOfTheTree) {
   bool junction = MakeJunction(root + L"\\junction", outside);
   bool symlink = CreateSymbolicLinkW((root + L"\\symlink").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
   ASSERT_TRUE(junction || symlink) << "this system makes neither junctions nor symbolic links";
-  if (junction) ASSERT_TRUE(FileExists(root + L"\\junction\\precious.txt"));
+  if (junction) {
+    ASSERT_TRUE(FileExists(root + L"\\junction\\precious.txt"));
+  }
   RemoveTree(root);
   EXPECT_TRUE(FileExists(outside + L"\\precious.txt"));
   EXPECT_FALSE(FileExists(root));
