@@ -26,10 +26,31 @@ void DrawWholeImage(Gdiplus::Graphics& g, Gdiplus::Bitmap* image, const RectF& d
               static_cast<float>(image->GetHeight()), Gdiplus::UnitPixel);
 }
 
+// The product name is set at 46 units with -2.3 spacing from x = 26. In the
+// display face the full name is about 300 units wide and would run under the
+// screen area at x = 300, which is painted after it and would cut its last
+// letter. A name too wide for the panel is therefore scaled down (size and
+// spacing alike) to end 22 units before the panel's edge, its baseline kept.
+constexpr float kNameSize = 46.0f;
+constexpr float kNameSpacing = -2.3f;
+constexpr float kNameMaxWidth = 300.0f - 26.0f - 22.0f;
+
 void DrawProductName(Gdiplus::Graphics& g) {
+  float size = kNameSize;
+  float spacing = kNameSpacing;
+  PointF origin(26.0f, 234.0f);
+  const float width = MeasureTextWidth(g, kProductName, displayFamily, Gdiplus::FontStyleBold, size, spacing);
+  if (width > kNameMaxWidth && displayFamily != nullptr) {
+    const float k = kNameMaxWidth / width;
+    size *= k;
+    spacing *= k;
+    const UINT16 em = displayFamily->GetEmHeight(Gdiplus::FontStyleBold);
+    const float ascent =
+        em > 0 ? static_cast<float>(displayFamily->GetCellAscent(Gdiplus::FontStyleBold)) / em : 0.0f;
+    origin.Y += ascent * (kNameSize - size);
+  }
   Gdiplus::GraphicsPath path;
-  LayoutSpacedText(g, &path, kProductName, displayFamily, Gdiplus::FontStyleBold, 46.0f,
-                   PointF(26.0f, 234.0f), -2.3f);
+  LayoutSpacedText(g, &path, kProductName, displayFamily, Gdiplus::FontStyleBold, size, origin, spacing);
   // White over the upper third of the letters, then fading to lavender.
   RectF bounds;
   path.GetBounds(&bounds);
@@ -97,6 +118,14 @@ void RenderBackdrop(int width, int height) {
   std::unique_ptr<Gdiplus::LinearGradientBrush> screenBrush(
       MakeLinearGradient(screenArea, 180.0f, {Color(0xFF0F1428), Color(0xFF0B0F1A)}, {}));
   if (screenBrush) g.FillRectangle(screenBrush.get(), screenArea);
-  Gdiplus::Pen border(Color(0x40C4B5FD), 1.0f);
-  g.DrawRectangle(&border, RectF(0.5f, 0.5f, 779.0f, 469.0f));
+  // The border is the 1-unit outline whose centre line runs from (0.5, 0.5)
+  // to (779.5, 469.5), so its outer edge is the window's edge. It is filled as
+  // a ring rather than stroked: some GDI+ implementations round one-pixel
+  // pens by half a pixel, which at 96 dpi would push two sides of the border
+  // out of the bitmap. The filled ring covers exactly the same area.
+  Gdiplus::GraphicsPath ring(Gdiplus::FillModeAlternate);
+  ring.AddRectangle(RectF(0.0f, 0.0f, 780.0f, 470.0f));
+  ring.AddRectangle(RectF(1.0f, 1.0f, 778.0f, 468.0f));
+  Gdiplus::SolidBrush border(Color(0x40C4B5FD));
+  g.FillPath(&border, &ring);
 }

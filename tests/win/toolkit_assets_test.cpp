@@ -14,7 +14,7 @@
 
 namespace {
 
-const auto* const gdiplusEnvironment = ::testing::AddGlobalEnvironment(new GdiplusEnvironment);
+const auto* const gdiplusEnvironment = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
 std::wstring FamilyName(const Gdiplus::FontFamily* family) {
   if (family == nullptr) return L"(none)";

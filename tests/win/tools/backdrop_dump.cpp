@@ -1,5 +1,6 @@
 // Renders the backdrop as the preview export does (scale 2, 1560 x 940) and
-// saves it as a PNG, so that it can be looked at: backdrop-dump.exe OUT.png
+// saves it as a PNG, so that it can be looked at:
+//   backdrop-dump.exe OUT.png [version [scale]]
 #include <windows.h>
 // clang-format off
 #include <objidl.h>
@@ -34,7 +35,7 @@ bool PngEncoder(CLSID* clsid) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    fwprintf(stderr, L"usage: backdrop-dump OUT.png [version]\n");
+    fwprintf(stderr, L"usage: backdrop-dump OUT.png [version [scale]]\n");
     return 2;
   }
   InstallerState.version = argc > 2 ? argv[2] : L"0.1.69b";
@@ -42,8 +43,9 @@ int wmain(int argc, wchar_t** argv) {
   ULONG_PTR token = 0;
   if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return 1;
   LoadEmbeddedAssets();
-  InstallerState.uiScale = 2.0f;
-  RenderBackdrop(1560, 940);
+  const int scale = argc > 3 ? _wtoi(argv[3]) : 2;
+  InstallerState.uiScale = static_cast<float>(scale);
+  RenderBackdrop(780 * scale, 470 * scale);
   CLSID png;
   const bool saved = backdropBitmap != nullptr && PngEncoder(&png) &&
                      backdropBitmap->Save(argv[1], &png, nullptr) == Gdiplus::Ok;
