@@ -41,8 +41,8 @@ TEST_F(PackCliTest, RefusedInputsLeaveNoOutputFile) {
   ExpectFailureWithoutOutput(Pack(dir.path / "packed.exe", input, out), "stub with a package");
 
   // Names the format cannot carry.
-  for (const std::string bad : {"a..b.txt", "c:d.txt", "back\\slash.txt"}) {
-    const fs::path in = dir.path / ("bad" + std::to_string(bad.size()));
+  for (const char* bad : {"a..b.txt", "c:d.txt", "back\\slash.txt"}) {
+    const fs::path in = dir.path / ("bad" + std::to_string(strlen(bad)));
     WriteBytes(in / "Norvale-Lockra.exe", {1});
     WriteBytes(in / "sub" / bad, {2});
     ExpectFailureWithoutOutput(Pack(stub, in, out), bad);
@@ -113,8 +113,9 @@ TEST_F(PackCliTest, SignedSetupKeepsItsPackageWhereTheReaderLooks) {
   if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
     GTEST_SKIP() << "osslsigncode or openssl missing";
   const std::string cert = (dir.path / "cert.pem").string(), key = (dir.path / "key.pem").string();
-  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Norvale-test -keyout '" +
-                           key + "' -out '" + cert + "' >/dev/null 2>&1";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Norvale-test -keyout '" + key +
+      "' -out '" + cert + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0);
   // Several payload lengths, so that the unsigned file ends at different
   // offsets modulo 8.

@@ -21,7 +21,10 @@ TEST_F(PackFormatTest, WritesHeaderTableBlocksAndTrailerByteForByte) {
   WriteBytes(input / "ui" / "app.js", app);
   WriteBytes(input / "zz" / "empty.txt", {});
   WriteBytes(input / "Norvale-Lockra.exe", exe);
-  WriteBytes(input / "ui" / "sub" / "d\xC3\xA9ep.txt", deep);
+  WriteBytes(input / "ui" / "sub" /
+                 "d\xC3\xA9"
+                 "ep.txt",
+             deep);
   const fs::path out = dir.path / "setup.exe";
   ASSERT_EQ(Pack(stub, input, out, "0.1.69b"), 0);
 
@@ -39,9 +42,12 @@ TEST_F(PackFormatTest, WritesHeaderTableBlocksAndTrailerByteForByte) {
   EXPECT_EQ(Le(file, at + 27, 4), 4u);
   at += 31;
   // The product executable first, then bytewise name order, backslashes.
-  const std::vector<std::pair<std::string, uint64_t>> expected = {
-      {"Norvale-Lockra.exe", exe.size()}, {"ui\\app.js", app.size()}, {"ui\\sub\\d\xC3\xA9ep.txt", deep.size()},
-      {"zz\\empty.txt", 0}};
+  const std::vector<std::pair<std::string, uint64_t>> expected = {{"Norvale-Lockra.exe", exe.size()},
+                                                                  {"ui\\app.js", app.size()},
+                                                                  {"ui\\sub\\d\xC3\xA9"
+                                                                   "ep.txt",
+                                                                   deep.size()},
+                                                                  {"zz\\empty.txt", 0}};
   for (const auto& [name, size] : expected) {
     const size_t length = Le(file, at, 2);
     EXPECT_EQ(std::string(file.begin() + at + 2, file.begin() + at + 2 + length), name);
@@ -74,12 +80,14 @@ TEST_F(PackFormatTest, WritesHeaderTableBlocksAndTrailerByteForByte) {
 
 TEST_F(PackFormatTest, SameInputGivesTheSameBytesWhateverTheThreadsAndCreationOrder) {
   const fs::path a = dir.path / "a", b = dir.path / "b";
-  const std::vector<std::string> names = {"x.txt", "B.txt", "a\\b.txt", "Norvale-Lockra.exe", "a.txt", "m/n/o.bin"};
+  const std::vector<std::string> names = {"x.txt", "B.txt",    "a\\b.txt", "Norvale-Lockra.exe",
+                                          "a.txt", "m/n/o.bin"};
   for (size_t i = 0; i < names.size(); ++i) {
     std::string rel = names[i];
     if (rel == "a\\b.txt") rel = "a/b.txt";
     WriteBytes(a / rel, Text(1000 + i, static_cast<uint32_t>(i)));
-    const std::string relB = names[names.size() - 1 - i] == "a\\b.txt" ? "a/b.txt" : names[names.size() - 1 - i];
+    const std::string relB =
+        names[names.size() - 1 - i] == "a\\b.txt" ? "a/b.txt" : names[names.size() - 1 - i];
     WriteBytes(b / relB, Text(1000 + names.size() - 1 - i, static_cast<uint32_t>(names.size() - 1 - i)));
   }
   ASSERT_EQ(Pack(stub, a, dir.path / "1.exe", "1", {"--threads", "1"}), 0);
@@ -91,8 +99,8 @@ TEST_F(PackFormatTest, SameInputGivesTheSameBytesWhateverTheThreadsAndCreationOr
   ASSERT_TRUE(ReadPackageInfo(dir.path / "1.exe", &info, &error)) << error;
   std::vector<std::string> order;
   for (const auto& e : info.entries) order.push_back(e.name);
-  EXPECT_EQ(order, (std::vector<std::string>{"Norvale-Lockra.exe", "B.txt", "a.txt", "a\\b.txt", "m\\n\\o.bin",
-                                             "x.txt"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"Norvale-Lockra.exe", "B.txt", "a.txt", "a\\b.txt",
+                                             "m\\n\\o.bin", "x.txt"}));
 }
 
 // Blocks hold at most 32 MiB: a stream of exactly that is one block, one
@@ -100,7 +108,7 @@ TEST_F(PackFormatTest, SameInputGivesTheSameBytesWhateverTheThreadsAndCreationOr
 TEST_F(PackFormatTest, BlockBoundaryAtThirtyTwoMebibytes) {
   for (uint64_t total : {uint64_t{33554432}, uint64_t{33554433}}) {
     const fs::path input = dir.path / ("in" + std::to_string(total));
-    WriteBytes(input / "Norvale-Lockra.exe", Text(total - 3, 5));
+    WriteBytes(input / "Norvale-Lockra.exe", std::vector<uint8_t>(total - 3, 'z'));
     WriteBytes(input / "tail.bin", {1, 2, 3});  // the boundary falls inside this file for the larger stream
     const fs::path out = dir.path / ("setup" + std::to_string(total) + ".exe");
     ASSERT_EQ(Pack(stub, input, out, "1", {"--threads", "2"}), 0);

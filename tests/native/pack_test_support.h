@@ -64,10 +64,10 @@ inline uint64_t Le(const std::vector<uint8_t>& bytes, size_t at, int n) {
 }
 
 // norvale-pack build with the usual flags; returns the exit code.
-inline int Pack(const fs::path& stub, const fs::path& input, const fs::path& out, const std::string& version = "1.2.3",
-                const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> args = {"build",   "--quiet",      "--stub",  stub.string(), "--input",
-                                   input.string(), "--version", version, "--out",   out.string()};
+inline int Pack(const fs::path& stub, const fs::path& input, const fs::path& out,
+                const std::string& version = "1.2.3", const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> args = {"build",        "--quiet",   "--stub", stub.string(), "--input",
+                                   input.string(), "--version", version,  "--out",       out.string()};
   args.insert(args.end(), extra.begin(), extra.end());
   return RunPackCommand(args);
 }
