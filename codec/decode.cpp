@@ -54,6 +54,18 @@ struct BackwardBits {
 
   // Afterwards at least 49 bits are buffered: one codeword plus 30 extra bits.
   LZMS_INLINE void Refill() {
+    if (avail > 48) return;
+    if (next - begin >= 8) {
+      // Four units at once: read as one little-endian word, the unit nearest
+      // the end lands on top, which is the reading order. Keep whole units.
+      uint64_t word;
+      __builtin_memcpy(&word, next - 8, 8);
+      const unsigned units = (64 - avail) >> 4;
+      buf |= (word >> (64 - 16 * units)) << (64 - 16 * units - avail);
+      avail += 16 * units;
+      next -= 2 * units;
+      return;
+    }
     while (avail <= 48) {
       uint64_t unit = 0;
       if (next != begin) {
@@ -224,8 +236,10 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     const uint64_t distance = (pair & 0xFFFFFFFFu) << pw;
     if (len == 0 || len > outSize - pos || distance + span > pos) return false;
     uint8_t* dst = out + pos;
-    for (uint32_t i = 0; i < len; ++i)
-      dst[i] = static_cast<uint8_t>(dst[i - distance] + dst[i - span] - dst[i - distance - span]);
+    const uint8_t* far = dst - distance;
+    const ptrdiff_t back = static_cast<ptrdiff_t>(span);
+    for (ptrdiff_t i = 0; i < static_cast<ptrdiff_t>(len); ++i)
+      dst[i] = static_cast<uint8_t>(far[i] + dst[i - back] - far[i - back]);
     pos += len;
     deltaPendingEnd = pos;
   }

@@ -15,6 +15,8 @@ constexpr unsigned kChainDepth = 48;
 constexpr uint32_t kNiceLength = 96;
 constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
 constexpr uint32_t kNoPos = 0xFFFFFFFF;
+constexpr unsigned kDeltaPowers = 4;  // spans 1, 2, 4 and 8 bytes
+constexpr unsigned kDeltaHashBits = 16;
 
 inline uint32_t Hash3(const uint8_t* p) {
   const uint32_t v = p[0] | p[1] << 8 | p[2] << 16;
@@ -47,6 +49,7 @@ class Compressor {
     model_.Init(size_, front, back);
     head_.assign(size_t{1} << kHashBits, kNoPos);
     chain_.assign(size_, kNoPos);
+    deltaHead_.assign(size_t{kDeltaPowers} << kDeltaHashBits, kNoPos);
     size_t pos = 0;
     while (pos < size_) {
       RefreshCosts();
@@ -88,6 +91,75 @@ class Compressor {
     chain_[pos] = head_[h];
     head_[h] = static_cast<uint32_t>(pos);
     inserted_ = pos + 1;
+    // Delta matches: the last position whose next three differences at each
+    // span hash alike.
+    deltaCandidatePos_ = pos;
+    for (unsigned p = 0; p < kDeltaPowers; ++p) {
+      const size_t span = size_t{1} << p;
+      if (pos < span) {
+        deltaCandidate_[p] = kNoPos;
+        continue;
+      }
+      const uint8_t* x = data_ + pos;
+      const uint32_t v = static_cast<uint8_t>(x[0] - x[-static_cast<ptrdiff_t>(span)]) |
+                         static_cast<uint8_t>(x[1] - x[1 - static_cast<ptrdiff_t>(span)]) << 8 |
+                         static_cast<uint8_t>(x[2] - x[2 - static_cast<ptrdiff_t>(span)]) << 16;
+      const uint32_t dh = ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (p << kDeltaHashBits);
+      deltaCandidate_[p] = deltaHead_[dh];
+      deltaHead_[dh] = static_cast<uint32_t>(pos);
+    }
+  }
+
+  // Length over which the differences at `span` repeat those `distance` back.
+  uint32_t DeltaLength(size_t pos, size_t span, size_t distance, uint32_t limit) const {
+    const uint8_t* x = data_ + pos;
+    const uint8_t* y = x - distance;
+    const ptrdiff_t s = static_cast<ptrdiff_t>(span);
+    uint32_t n = 0;
+    while (n < limit && static_cast<uint8_t>(x[n] - x[n - s]) == static_cast<uint8_t>(y[n] - y[n - s])) ++n;
+    return n;
+  }
+
+  uint32_t DeltaHeaderCost(bool rep, unsigned repIndex) const {
+    const DecisionModels& m = model_.m;
+    uint32_t c = costs_.Of(m.main[m.mainState], 1) + costs_.Of(m.match[m.matchState], 1) +
+                 costs_.Of(m.delta[m.deltaState], rep);
+    if (rep) {
+      c += costs_.Of(m.deltaRep[0][m.deltaRepState[0]], repIndex > 0);
+      if (repIndex > 0) c += costs_.Of(m.deltaRep[1][m.deltaRepState[1]], repIndex > 1);
+    }
+    return c;
+  }
+
+  template <typename Consider>
+  void ConsiderDelta(size_t pos, const RepQueues& q, uint32_t limit, const Consider& consider) {
+    for (unsigned r = 0; r < kNumReps; ++r) {
+      const unsigned p = static_cast<unsigned>(q.delta[r] >> 32);
+      const size_t span = size_t{1} << p, distance = static_cast<size_t>(q.delta[r] & 0xFFFFFFFF) << p;
+      if (distance + span > pos) continue;
+      const uint32_t len = DeltaLength(pos, span, distance, limit);
+      if (len >= 2)
+        consider(Item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0},
+                 DeltaHeaderCost(true, r) + LengthCost(len));
+    }
+    if (deltaCandidatePos_ != pos) return;
+    for (unsigned p = 0; p < kDeltaPowers; ++p) {
+      const uint32_t cand = deltaCandidate_[p];
+      if (cand == kNoPos) continue;
+      const size_t span = size_t{1} << p, distance = pos - cand;
+      if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
+      const uint32_t raw = static_cast<uint32_t>(distance >> p);
+      const uint32_t len = DeltaLength(pos, span, distance, limit);
+      if (len < 3) continue;
+      bool isRep = false;
+      for (unsigned r = 0; r < kNumReps; ++r) isRep |= q.delta[r] == (uint64_t{p} << 32 | raw);
+      if (isRep) continue;
+      const unsigned slot = SlotOf(kOffsetSlots, raw, model_.deltaOffset.num);
+      const uint32_t cost = DeltaHeaderCost(false, 0) + (model_.power.lens[p] << kCostShift) +
+                            ((model_.deltaOffset.lens[slot] + kOffsetSlots.extra[slot]) << kCostShift) +
+                            LengthCost(len);
+      consider(Item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), raw}, cost);
+    }
   }
 
   void RefreshCosts() {
@@ -168,6 +240,7 @@ class Compressor {
         if (len >= kNiceLength || len == limit) break;
       }
     }
+    if (limit >= 3) ConsiderDelta(pos, q, std::min<uint32_t>(limit, kNiceLength * 4), consider);
     return best;
   }
 
@@ -176,7 +249,9 @@ class Compressor {
   size_t inserted_ = 0;
   EncoderModel model_;
   BitCosts costs_;
-  std::vector<uint32_t> head_, chain_;
+  std::vector<uint32_t> head_, chain_, deltaHead_;
+  uint32_t deltaCandidate_[kDeltaPowers] = {};
+  size_t deltaCandidatePos_ = SIZE_MAX;
   uint32_t literalCost_[256] = {};
   uint32_t lengthCost_[256] = {};
 };

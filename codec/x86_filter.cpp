@@ -17,7 +17,37 @@
 // 16 bytes of the data never start an instruction.
 #include "codec/format.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lzms {
+namespace {
+
+// First position >= i (or end) whose byte may start a considered instruction.
+inline int32_t SkipToCandidate(const uint8_t* data, int32_t i, int32_t end, const uint8_t* starts) {
+#if defined(__SSE2__)
+  const __m128i k48 = _mm_set1_epi8(0x48), k4C = _mm_set1_epi8(0x4C),
+                kE8 = _mm_set1_epi8(static_cast<char>(0xE8)), kF0 = _mm_set1_epi8(static_cast<char>(0xF0)),
+                kFF = _mm_set1_epi8(static_cast<char>(0xFF));
+  const __m128i kFE = _mm_set1_epi8(static_cast<char>(0xFE));
+  while (i + 16 <= end) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    // E8 and E9 differ in the low bit only.
+    const __m128i hit =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, k48), _mm_cmpeq_epi8(v, k4C)),
+                     _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, kFE), kE8),
+                                  _mm_or_si128(_mm_cmpeq_epi8(v, kF0), _mm_cmpeq_epi8(v, kFF))));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask) return i + __builtin_ctz(static_cast<unsigned>(mask));
+    i += 16;
+  }
+#endif
+  while (i < end && !starts[data[i]]) ++i;
+  return i;
+}
+
+}  // namespace
 
 void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
   constexpr int32_t kMaxDistance = 1023, kIdWindow = 65535;
@@ -34,10 +64,7 @@ void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
   }();
   for (int32_t i = 1; i < end;) {
     if (!kStarts[data[i]]) {
-      ++i;
-      while (i + 4 <= end &&
-             !(kStarts[data[i]] | kStarts[data[i + 1]] | kStarts[data[i + 2]] | kStarts[data[i + 3]]))
-        i += 4;
+      i = SkipToCandidate(data, i + 1, end, kStarts.data());
       continue;
     }
     const uint8_t* p = data + i;
