@@ -1,4 +1,41 @@
 #include "system/registration.h"
 
-void WriteUninstallEntry() {}
-void DeleteUninstallEntry() {}
+#include <windows.h>
+
+#include "app/helpers.h"
+#include "app/state.h"
+
+namespace {
+
+constexpr wchar_t kPublisher[] = L"\u00c9quipe Norvale";
+constexpr wchar_t kMakerAddress[] = L"https://norvale.app";
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+}  // namespace
+
+std::wstring UninstallCommandLine(const std::wstring& installDir) {
+  return L"\"" + installDir + L"\\" + kUninstallerName + L"\" /uninstall";
+}
+
+void WriteUninstallEntry() {
+  const std::wstring& dir = InstallerState.installDir;
+  const std::wstring exePath = dir + L"\\" + kProductExe;
+  const std::wstring uninstall = UninstallCommandLine(dir);
+  const uint64_t total = InstallerState.bytesTotal.load();
+
+  WriteRegString(kUninstallKey, L"DisplayName", kProductName);
+  WriteRegString(kUninstallKey, L"DisplayVersion", InstallerState.version);
+  WriteRegString(kUninstallKey, L"Publisher", kPublisher);
+  WriteRegString(kUninstallKey, L"DisplayIcon", exePath + L",0");
+  WriteRegString(kUninstallKey, L"InstallLocation", dir);
+  WriteRegString(kUninstallKey, L"URLInfoAbout", kMakerAddress);
+  WriteRegString(kUninstallKey, L"UninstallString", uninstall);
+  WriteRegString(kUninstallKey, L"QuietUninstallString", uninstall + L" /S");
+  WriteRegDword(kUninstallKey, L"NoModify", 1);
+  WriteRegDword(kUninstallKey, L"NoRepair", 1);
+  WriteRegDword(kUninstallKey, L"EstimatedSize", static_cast<uint32_t>(total >> 10));
+}
+
+void DeleteUninstallEntry() { RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey); }
+
+void DeleteAutoStartValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kProductName); }

@@ -1,4 +1,13 @@
+// The per-user uninstall entry and the product's automatic-start value.
 #pragma once
+
+#include <string>
 
 void WriteUninstallEntry();
 void DeleteUninstallEntry();
+
+// Deletes the value "Norvale Lockra" under the current user's Run key.
+void DeleteAutoStartValue();
+
+// "\"<installDir>\uninstall.exe\" /uninstall", as registered.
+std::wstring UninstallCommandLine(const std::wstring& installDir);

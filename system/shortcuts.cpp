@@ -1,5 +1,52 @@
 #include "system/shortcuts.h"
 
-std::wstring StartMenuShortcutPath() { return L""; }
-std::wstring DesktopShortcutPath() { return L""; }
-bool CreateShortcut(const std::wstring&, const std::wstring&, const std::wstring&) { return false; }
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <windows.h>
+
+#include "app/helpers.h"
+#include "app/state.h"
+
+namespace {
+
+constexpr wchar_t kShortcutDescription[] = L"Navigateur l\u00e9ger et modulable";
+
+// An unresolved known folder gives no path at all, never one relative to the
+// current drive: callers skip the shortcut then.
+std::wstring ShortcutIn(REFKNOWNFOLDERID folderId) {
+  std::wstring folder = KnownFolderPath(folderId);
+  if (folder.empty()) return std::wstring();
+  return folder + L"\\" + kProductName + L".lnk";
+}
+
+}  // namespace
+
+std::wstring StartMenuShortcutPath() { return ShortcutIn(FOLDERID_Programs); }
+
+std::wstring DesktopShortcutPath() { return ShortcutIn(FOLDERID_Desktop); }
+
+bool CreateShortcut(const std::wstring& shortcutFile, const std::wstring& target,
+                    const std::wstring& workingDir) {
+  if (shortcutFile.empty()) return false;
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&link))))
+    return false;
+  link->SetPath(target.c_str());
+  link->SetWorkingDirectory(workingDir.c_str());
+  link->SetIconLocation(target.c_str(), 0);
+  link->SetDescription(kShortcutDescription);
+  bool saved = false;
+  IPersistFile* file = nullptr;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    saved = SUCCEEDED(file->Save(shortcutFile.c_str(), TRUE));
+    file->Release();
+  }
+  link->Release();
+  return saved;
+}
+
+void DeleteShortcut(const std::wstring& shortcutFile) {
+  if (!shortcutFile.empty()) DeleteFileW(shortcutFile.c_str());
+}

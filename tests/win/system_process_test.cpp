@@ -65,6 +65,8 @@ TEST_F(ProcessTest, AsciiCaseIgnoredAccentedCaseNot) {
   EXPECT_FALSE(IsRunning(upper));
   CloseRunningCopies(base + L"\\\u00e9t\u00e9", 1500);
   EXPECT_TRUE(IsRunning(accented)) << "\u00c9 and \u00e9 are different characters here";
+  CloseRunningCopies(base + L"\\\u00c9T\u00e9", 1500);
+  EXPECT_FALSE(IsRunning(accented)) << "the same accented letter, other letters in capitals";
 }
 
 TEST_F(ProcessTest, TwoStubbornCopiesShareOneDeadline) {

@@ -35,7 +35,7 @@ inline std::wstring StandinExe() { return OutDir() + L"\\product\\Norvale-Lockra
 inline bool InThrowawayPrefix() {
   wchar_t prefix[1024];
   DWORD n = GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1024);
-  return n > 0 && n < 1024 && std::wstring(prefix, n).rfind(L"/tmp/", 0) == 0;
+  return n > 0 && n < 1024 && wcsncmp(prefix, L"/tmp/", 5) == 0;
 }
 
 // A fresh, empty folder under C:\NorvaleTests (inside the prefix).
