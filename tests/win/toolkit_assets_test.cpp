@@ -74,17 +74,75 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
   return lines;
 }
 
-// A copy of this program without the RT_RCDATA resources `ids`.
+// Every resource of this program, for rewriting them into a copy.
+struct Resource {
+  std::wstring type;  // "#n" for an integer type
+  std::wstring name;  // "#n" for an integer id
+  WORD language;
+  const void* data;
+  DWORD size;
+};
+
+std::wstring ResourceKey(LPCWSTR value) {
+  return IS_INTRESOURCE(value) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(value)) : value;
+}
+
+LPCWSTR ResourceArg(const std::wstring& key) {
+  return key[0] == L'#' ? MAKEINTRESOURCEW(std::stoul(key.substr(1))) : key.c_str();
+}
+
+BOOL CALLBACK OnResourceLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR param) {
+  HRSRC info = FindResourceExW(module, type, name, language);
+  HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
+  if (loaded != nullptr) {
+    reinterpret_cast<std::vector<Resource>*>(param)->push_back(
+        {ResourceKey(type), ResourceKey(name), language, LockResource(loaded), SizeofResource(module, info)});
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK OnResourceName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) {
+  EnumResourceLanguagesW(module, type, name, OnResourceLanguage, param);
+  return TRUE;
+}
+
+BOOL CALLBACK OnResourceType(HMODULE module, LPWSTR type, LONG_PTR param) {
+  EnumResourceNamesW(module, type, OnResourceName, param);
+  return TRUE;
+}
+
+std::vector<Resource> OwnResources() {
+  std::vector<Resource> all;
+  EnumResourceTypesW(GetModuleHandleW(nullptr), OnResourceType, reinterpret_cast<LONG_PTR>(&all));
+  return all;
+}
+
+// A copy of this program without the RT_RCDATA resources `ids`. Deleting a
+// single resource with UpdateResourceW(..., NULL, 0) leaves it in place under
+// Wine, so the copy's resources are all rewritten, less those ids.
 bool CopyWithout(const std::wstring& copy, std::initializer_list<uint16_t> ids) {
   if (!CopyFileW(SelfPath().c_str(), copy.c_str(), FALSE)) return false;
-  HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+  const std::vector<Resource> resources = OwnResources();
+  HANDLE update = BeginUpdateResourceW(copy.c_str(), TRUE);
   if (update == nullptr) return false;
-  bool ok = true;
-  for (uint16_t id : ids) {
-    ok = ok && UpdateResourceW(update, RT_RCDATA, MAKEINTRESOURCEW(id),
-                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), nullptr, 0);
+  bool ok = !resources.empty();
+  for (const Resource& r : resources) {
+    bool dropped = false;
+    for (uint16_t id : ids) dropped = dropped || (r.type == L"#10" && r.name == L"#" + std::to_wstring(id));
+    if (dropped) continue;
+    ok = ok && UpdateResourceW(update, ResourceArg(r.type), ResourceArg(r.name), r.language,
+                               const_cast<void*>(r.data), r.size);
   }
-  return EndUpdateResourceW(update, !ok) && ok;
+  if (!EndUpdateResourceW(update, !ok) || !ok) return false;
+  // Check the copy really lost them and kept the others.
+  HMODULE image =
+      LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (image == nullptr) return false;
+  bool gone = true;
+  for (uint16_t id : ids) gone = gone && FindResourceW(image, MAKEINTRESOURCEW(id), RT_RCDATA) == nullptr;
+  const bool othersKept = FindResourceW(image, MAKEINTRESOURCEW(101), RT_RCDATA) != nullptr;
+  FreeLibrary(image);
+  return gone && othersKept;
 }
 
 // Child side of the tests below: reports what LoadEmbeddedAssets made.
