@@ -165,6 +165,7 @@ class Compressor {
   void RefreshCosts() {
     if (!model_.codesChanged) return;
     model_.codesChanged = false;
+    runPos_ = SIZE_MAX;
     for (unsigned b = 0; b < 256; ++b) literalCost_[b] = model_.literal.lens[b] << kCostShift;
     for (uint32_t len = 1; len < 256; ++len) {
       const unsigned slot = SlotOf(kLengthSlots, len);
@@ -178,12 +179,20 @@ class Compressor {
     return (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
   }
 
-  uint32_t LiteralRunCost(size_t pos, uint32_t len) const {
-    const DecisionModels& m = model_.m;
-    uint32_t c = 0;
-    const uint32_t lit0 = costs_.Of(m.main[m.mainState], 0);
-    for (uint32_t i = 0; i < len; ++i) c += literalCost_[data_[pos + i]] + lit0;
-    return c;
+  // Cost of coding bytes [pos, pos + len) as literals; the running sums are
+  // extended on demand, once per starting position.
+  uint32_t LiteralRunCost(size_t pos, uint32_t len) {
+    if (runPos_ != pos) {
+      runPos_ = pos;
+      runDone_ = 0;
+    }
+    if (runDone_ < len) {
+      const DecisionModels& m = model_.m;
+      const uint32_t lit0 = costs_.Of(m.main[m.mainState], 0);
+      for (; runDone_ < len; ++runDone_)
+        runCost_[runDone_ + 1] = runCost_[runDone_] + literalCost_[data_[pos + runDone_]] + lit0;
+    }
+    return runCost_[len];
   }
 
   uint32_t MatchHeaderCost(bool rep, unsigned repIndex) const {
@@ -253,6 +262,9 @@ class Compressor {
   uint32_t deltaCandidate_[kDeltaPowers] = {};
   size_t deltaCandidatePos_ = SIZE_MAX;
   uint32_t literalCost_[256] = {};
+  size_t runPos_ = SIZE_MAX;
+  uint32_t runDone_ = 0;
+  uint32_t runCost_[kMaxLength + 1] = {};
   uint32_t lengthCost_[256] = {};
 };
 

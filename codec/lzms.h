@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <vector>
 
-// Raw LZMS stream -> exactly outSize bytes. False on any malformed input.
+// Raw LZMS stream -> exactly outSize bytes. False on any malformed input; it
+// never reads or writes outside the two buffers, whatever the input.
 bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 
-// Raw LZMS stream of `in`. Decodable by LzmsDecompress given inSize.
+// Raw LZMS stream of `in` (at most 2 GiB - 1; the packer's blocks are 32 MiB
+// at most). Decodable by LzmsDecompress given inSize, and by Windows' own
+// decoder. Memory: about 4 bytes of match-finder state per input byte.
 std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize);
 
 // Buffered container (24-byte header, then chunks). Same contract as the
