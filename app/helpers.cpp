@@ -29,7 +29,9 @@ std::wstring ParentDirectory(const std::wstring& path) {
   return path.substr(0, pos);
 }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void CreateDirectories(const std::wstring& path) {
   if (path.empty() || FileExists(path)) return;
@@ -71,17 +73,18 @@ void RemoveTree(const std::wstring& folder) {
 std::wstring ReadRegString(HKEY root, const std::wstring& subKey, const std::wstring& valueName) {
   wchar_t buffer[520];
   DWORD size = sizeof(buffer);
-  if (RegGetValueW(root, subKey.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+  if (RegGetValueW(root, subKey.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+      ERROR_SUCCESS)
     return std::wstring();
   buffer[519] = L'\0';
   return std::wstring(buffer);
 }
 
-static void WriteRegValue(const std::wstring& subKey, const std::wstring& valueName, DWORD type, const void* data,
-                          DWORD size) {
+static void WriteRegValue(const std::wstring& subKey, const std::wstring& valueName, DWORD type,
+                          const void* data, DWORD size) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
     return;
   RegSetValueExW(key, valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
   RegCloseKey(key);

@@ -2,8 +2,8 @@
 // report failure as an empty string, an invalid handle, or not at all.
 #pragma once
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>

@@ -2,14 +2,15 @@
 // then exactly one of preview, relocation, silent run or window run.
 #include "app/launch.h"
 
-#include <windows.h>
 #include <gdiplus.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 #include "app/helpers.h"
 #include "app/state.h"
+#include "app/system_dll.h"
 #include "package/package.h"
 #include "system/process.h"
 #include "system/sequences.h"
@@ -64,6 +65,10 @@ static void MakeDpiAware() {
 }
 
 static ULONG_PTR StartGdiplus() {
+  // GDI+ loads its image codecs late and by name; some builds declare that in
+  // no import table we could read, so they are brought in from System32 first.
+  LoadSystemLibrary(L"windowscodecs.dll");
+  LoadSystemLibrary(L"gdiplus.dll");
   Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, nothing suppressed
   ULONG_PTR token = 0;
   Gdiplus::GdiplusStartup(&token, &input, nullptr);
@@ -76,13 +81,28 @@ static void DeleteOwned(T*& object) {
   object = nullptr;
 }
 
-static void ResolveInstallDir(const wchar_t* line) {
+void ReadSwitchesAndMode(const wchar_t* line) {
+  InstallerState.silent =
+      HasSwitch(line, L"/VERYSILENT") || HasSwitch(line, L"/SILENT") || HasSwitch(line, L"/S");
+  InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
+  bool hasPackage = ReadPackageIndex();
+  if (!hasPackage || HasSwitch(line, L"/uninstall"))
+    InstallerState.mode = Uninstall;
+  else if (HasSwitch(line, L"/update"))
+    InstallerState.mode = Update;
+  else
+    InstallerState.mode = Install;
+}
+
+void ResolveInstallDir(const wchar_t* line) {
   std::wstring& dir = InstallerState.installDir;
   dir = SwitchValue(line, L"/dir=");
   if (dir.empty() && InstallerState.mode == Uninstall) dir = ParentDirectory(InstallerState.selfPath);
   if (dir.empty()) dir = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation");
   if (dir.empty()) dir = KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs\\" + kProductName;
   while (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+  if (InstallerState.mode == Uninstall && InstallerState.version.empty())
+    InstallerState.version = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"DisplayVersion");
 }
 
 static int RunPreview(const std::wstring& previewDir) {
@@ -146,8 +166,8 @@ static void ScheduleSelfDeletion() {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process = {};
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                     &process)) {
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &startup, &process)) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
@@ -160,23 +180,12 @@ int RunSetup(const wchar_t* line) {
   wchar_t modulePath[520];
   DWORD n = GetModuleFileNameW(nullptr, modulePath, 520);
   InstallerState.selfPath.assign(modulePath, n < 520 ? n : 0);
-  InstallerState.silent = HasSwitch(line, L"/VERYSILENT") || HasSwitch(line, L"/SILENT") || HasSwitch(line, L"/S");
-  InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
-
-  bool hasPackage = ReadPackageIndex();
-  if (!hasPackage || HasSwitch(line, L"/uninstall"))
-    InstallerState.mode = Uninstall;
-  else if (HasSwitch(line, L"/update"))
-    InstallerState.mode = Update;
-  else
-    InstallerState.mode = Install;
+  ReadSwitchesAndMode(line);
 
   std::wstring previewDir = SwitchValue(line, L"/apercu=");
   if (!previewDir.empty()) return RunPreview(previewDir);
 
   ResolveInstallDir(line);
-  if (InstallerState.mode == Uninstall && InstallerState.version.empty())
-    InstallerState.version = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"DisplayVersion");
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
   if (InstallerState.mode == Uninstall && !fromTemp &&

@@ -10,6 +10,15 @@ bool HasSwitch(const wchar_t* line, const wchar_t* text);
 // The value after `key` (which includes its '='), quoted or up to the next space.
 std::wstring SwitchValue(const wchar_t* line, const wchar_t* key);
 
+// Steps of the run that only decide (exposed so that they can be checked):
+// silent, relaunch and the mode, from the switches and the package
+// (InstallerState.selfPath must be set) ...
+void ReadSwitchesAndMode(const wchar_t* line);
+// ... then the installation folder ("/dir=", an uninstaller's own folder, the
+// registry, the default) without trailing backslashes, and in uninstall mode
+// the version registered by the install.
+void ResolveInstallDir(const wchar_t* line);
+
 // The whole run for one command line; returns the process exit code.
 int RunSetup(const wchar_t* commandLine);
 

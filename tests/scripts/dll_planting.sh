@@ -8,7 +8,11 @@ WIN="$NORVALE_BUILD/win"
 dir="$WINEPREFIX/drive_c/plant"
 rm -rf "$dir"
 mkdir -p "$dir/markers"
-names="gdiplus dwmapi uxtheme version cabinet shcore"
+# The DLLs this program loads late, and one that GDI+ loads in turn. Not
+# planted: version.dll and shcore.dll, which Wine's own gdi32 and shlwapi
+# import when the process starts, before any code of the program runs (on
+# Windows shcore is a known DLL and gdi32 does not import version.dll).
+names="gdiplus dwmapi uxtheme cabinet windowscodecs"
 for n in $names; do cp "$WIN/programs/planted.dll" "$dir/$n.dll"; done
 cp "$WIN/programs/load-beside.exe" "$NORVALE_OUT/setup-stub.exe" "$dir/"
 [ -f "$NORVALE_OUT/Norvale-Lockra-Setup.exe" ] && cp "$NORVALE_OUT/Norvale-Lockra-Setup.exe" "$dir/"

@@ -14,9 +14,8 @@ for exe in "$NORVALE_OUT/setup-stub.exe" "$NORVALE_OUT/Norvale-Lockra-Setup.exe"
   grep -q "^Magic.*020b" <<<"$dump" || { echo "$exe: not PE32+"; status=1; }
   grep -q "^Subsystem.*00000002" <<<"$dump" || { echo "$exe: not a GUI program"; status=1; }
   grep -q "file format pei-x86-64" <<<"$dump" || { echo "$exe: not x86-64"; status=1; }
-  static=$(awk '/^The Import Tables/{t=1} /^The Delay Import Tables|^There is a delay import table/{t=0} t && /DLL Name:/{print tolower($3)}' <<<"$dump")
-  delayed=$(awk '/Delay Import/{t=1} t && /DLL Name:/{print tolower($3)}' <<<"$dump")
-  echo "$(basename "$exe"): imports: $(echo $static) | delay-loaded: $(echo $delayed)"
+  static=$(awk '/^The Import Tables/{t=1} t && /DLL Name:/{print tolower($3)}' <<<"$dump")
+  echo "$(basename "$exe") imports: $(echo $static)"
   [ -n "$static" ] || { echo "no import table found"; status=1; }
   for dll in $static; do
     if ! grep -qw "$dll" <<<"$allowed"; then
