@@ -3,8 +3,6 @@
 #pragma once
 
 #include <windows.h>
-// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
-#include <objidl.h>
 
 #include <cstdint>
 

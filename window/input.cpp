@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "toolkit/backdrop.h"
 #include "toolkit/widgets.h"
+#include "window/compose.h"
 #include "window/flow.h"
 #include "window/folder_picker.h"
 #include "window/window.h"
@@ -142,10 +143,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         RequestClose(window);
       }
       return 0;
-    case WM_TIMER:
-      InvalidateRect(window, nullptr, FALSE);
+    case WM_TIMER: {
+      // Only what can have changed since the last frame is repainted.
+      RECT client;
+      GetClientRect(window, &client);
+      const RECT damage = TickDamage(client.right, client.bottom);
+      if (!IsRectEmpty(&damage)) InvalidateRect(window, &damage, FALSE);
       OnFrameTimer(window);
       return 0;
+    }
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window, &ps);

@@ -2,10 +2,11 @@
 // dispatch by widget id, dragging through HTCAPTION, Enter and Escape.
 #pragma once
 
+// clang-format off
 #include <windows.h>
-// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
+#include <objidl.h>  // COM types that gdiplus.h needs and WIN32_LEAN_AND_MEAN leaves out
 #include <gdiplus.h>
-#include <objidl.h>
+// clang-format on
 
 #include <cstdint>
 

@@ -1,9 +1,10 @@
 #include "window/preview.h"
 
+// clang-format off
 #include <windows.h>
-// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
+#include <objidl.h>  // COM types that gdiplus.h needs and WIN32_LEAN_AND_MEAN leaves out
 #include <gdiplus.h>
-#include <objidl.h>
+// clang-format on
 
 #include <vector>
 
@@ -13,20 +14,14 @@
 #include "window/flow.h"
 #include "window/screens.h"
 
-namespace {
-
-struct PreviewEntry {
-  const wchar_t* file;
-  Mode mode;
-  Screen screen;
-};
-
-constexpr PreviewEntry kPreviews[] = {
+const PreviewEntry previewEntries[previewCount] = {
     {L"06-accueil", Install, Welcome},     {L"07-progression", Install, Progress},
     {L"08-termine", Install, Done},        {L"09-desinstallation", Uninstall, Welcome},
     {L"10-desinstalle", Uninstall, Done},  {L"11-erreur", Install, Error},
     {L"12-mise-a-jour", Update, Progress},
 };
+
+namespace {
 
 constexpr int kPreviewWidth = 1560;
 constexpr int kPreviewHeight = 940;
@@ -69,7 +64,7 @@ int ExportPreviews(const std::wstring& folder) {
   Gdiplus::Bitmap image(kPreviewWidth, kPreviewHeight, PixelFormat32bppPARGB);
   if (image.GetLastStatus() != Gdiplus::Ok) return 1;
 
-  for (const PreviewEntry& entry : kPreviews) {
+  for (const PreviewEntry& entry : previewEntries) {
     SetPreviewSample(entry.mode, entry.screen);
     {
       Gdiplus::Graphics graphics(&image);

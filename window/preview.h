@@ -2,12 +2,19 @@
 #pragma once
 
 #include <windows.h>
-// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
-#include <objidl.h>
 
 #include <string>
 
 #include "app/state.h"
+
+// One image of the export: file name without extension, and what it shows.
+struct PreviewEntry {
+  const wchar_t* file;
+  Mode mode;
+  Screen screen;
+};
+inline constexpr int previewCount = 7;
+extern const PreviewEntry previewEntries[previewCount];
 
 // 0 when every image was written into `folder`, 1 otherwise.
 int ExportPreviews(const std::wstring& folder);

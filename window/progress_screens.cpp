@@ -29,13 +29,17 @@ void FillRoundedRect(Gdiplus::Graphics& g, const RectF& rect, float radius, cons
   g.FillPath(&brush, &shape);
 }
 
-// The bar: track, glow, flowing gradient and its glowing head.
-void DrawProgressBar(Gdiplus::Graphics& g, float fill, float shimmer) {
+// The bar's track and the soft glow under its filled part: still while the
+// counters do not change.
+void DrawBarBase(Gdiplus::Graphics& g, float fill) {
   Gdiplus::SolidBrush track(MakeColor(0xFFFFFF, 18));
   FillRoundedRect(g, RectF(kContentX, kBarY, kTrackWidth, kBarHeight), 6, track);
+  FillSoftGlow(g, RectF(kContentX, kBarY, fill, kBarHeight), 6, MakeColor(0x8B5CF6, 204), 14);
+}
 
+// The flowing gradient of the filled part and its glowing head.
+void DrawBarFlow(Gdiplus::Graphics& g, float fill, float shimmer) {
   const RectF bar(kContentX, kBarY, fill, kBarHeight);
-  FillSoftGlow(g, bar, 6, MakeColor(0x8B5CF6, 204), 14);
   // Twice as wide as the bar and tiled: moving its start by `shimmer` makes
   // the colours flow; first and last colours match, so the tiles join.
   Gdiplus::LinearGradientBrush* flow =
@@ -55,19 +59,14 @@ void DrawProgressBar(Gdiplus::Graphics& g, float fill, float shimmer) {
   g.FillEllipse(&head, RectF(hx, 305, 20, 20));
 }
 
-// "> ne fermez pas cette fenêtre" and its blinking cursor, right-aligned.
-void DrawReminder(Gdiplus::Graphics& g, bool cursorShown) {
-  const std::wstring reminder = L"> ne fermez pas cette fen\u00eatre";
-  const float cw = MeasureTextWidth(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, 0);
-  const float tw = MeasureTextWidth(g, reminder, monoFamily, Gdiplus::FontStyleRegular, 12, 0);
-  Gdiplus::SolidBrush muted(colorMuted);
-  FillText(g, reminder, monoFamily, Gdiplus::FontStyleRegular, 12, PointF(kContentRight - cw - tw, 336),
-           muted, 0);
-  if (cursorShown) {
-    Gdiplus::SolidBrush cyan(MakeColor(0x22D3EE, 255));
-    FillText(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, PointF(kContentRight - cw, 336), cyan, 0);
-  }
+// Whether a text box below the bar lies under the glows of the bar's head,
+// which are painted before it and change with every frame.
+bool UnderHeadGlow(float left, float right, float fill) {
+  const float hx = kContentX + fill - 9;
+  return left < hx + 40 && right > hx - 20;
 }
+
+const wchar_t kReminder[] = L"> ne fermez pas cette fen\u00eatre";
 
 }  // namespace
 
@@ -96,40 +95,60 @@ float ShimmerOffset(uint64_t t, float fill, bool animationsOn) {
 
 bool CursorShown(uint64_t t, bool animationsOn) { return !animationsOn || (t / kCursorBlinkMs) % 2 == 0; }
 
-void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame) {
-  const Mode mode = InstallerState.mode;
-  const wchar_t* title = mode == Uninstall ? L"D\u00e9sinstallation\u2026"
-                         : mode == Update  ? L"Mise \u00e0 jour\u2026"
-                                           : L"Installation\u2026";
-  const std::wstring subtitle =
-      mode == Uninstall ? std::wstring(L"On retire ") + kProductName + L" de ce PC."
-                        : std::wstring(L"On met tout en place, \u00e7a ne prend qu\u2019un instant.");
-  DrawHeading(g, title, L"", subtitle, colorWhite);
+void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart part) {
+  const Mode mode = frame.mode;
+  const ProgressValues v = ComputeProgress(frame.bytesDone, frame.bytesTotal);
+  const bool still = part != FramePart::Animated;
+  const bool animated = part != FramePart::Still;
 
-  const ProgressValues v = ComputeProgress(InstallerState.bytesDone.load(), InstallerState.bytesTotal.load());
+  if (still) {
+    const wchar_t* title = mode == Uninstall ? L"D\u00e9sinstallation\u2026"
+                           : mode == Update  ? L"Mise \u00e0 jour\u2026"
+                                             : L"Installation\u2026";
+    const std::wstring subtitle =
+        mode == Uninstall ? std::wstring(L"On retire ") + kProductName + L" de ce PC."
+                          : std::wstring(L"On met tout en place, \u00e7a ne prend qu\u2019un instant.");
+    DrawHeading(g, title, L"", subtitle, colorWhite);
 
-  const std::wstring percent = FormatString(L"%d %%", v.percent);
-  const float pw = MeasureTextWidth(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, -3.2f);
-  FillGradientText(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, PointF(kContentRight - pw, 231),
-                   -3.2f);
+    const std::wstring percent = FormatString(L"%d %%", v.percent);
+    const float pw = MeasureTextWidth(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, -3.2f);
+    FillGradientText(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, PointF(kContentRight - pw, 231),
+                     -3.2f);
+    DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, colorBody,
+                RectF(kContentX, 267, kTrackWidth - pw - 16, 20), Gdiplus::StringAlignmentNear,
+                Gdiplus::StringAlignmentNear, false);
+    DrawBarBase(g, v.fill);
+  }
+  if (animated) DrawBarFlow(g, v.fill, ShimmerOffset(frame.time, v.fill, frame.animationsOn));
 
-  DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, colorBody,
-              RectF(kContentX, 267, kTrackWidth - pw - 16, 20), Gdiplus::StringAlignmentNear,
-              Gdiplus::StringAlignmentNear, false);
-
-  DrawProgressBar(g, v.fill, ShimmerOffset(frame.time, v.fill, frame.animationsOn));
-
+  // The two texts below the bar come after the head's glows. Where a glow
+  // reaches them they are painted with the animated part, else with the
+  // still part: either way in that order, and each exactly once.
   const std::wstring sizes = SizesLine(v, mode);
   if (!sizes.empty()) {
-    DrawTextBox(g, sizes, monoFamily, 12, Gdiplus::FontStyleRegular, colorMuted,
-                RectF(kContentX, 335, 200, 16), Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear,
-                false);
+    const bool underGlow = UnderHeadGlow(kContentX, kContentX + 200, v.fill);
+    if (part == FramePart::Whole || (underGlow ? animated : still)) {
+      DrawTextBox(g, sizes, monoFamily, 12, Gdiplus::FontStyleRegular, colorMuted,
+                  RectF(kContentX, 335, 200, 16), Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear,
+                  false);
+    }
   }
-  DrawReminder(g, CursorShown(frame.time, frame.animationsOn));
+  const float cw = MeasureTextWidth(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, 0);
+  const float tw = MeasureTextWidth(g, kReminder, monoFamily, Gdiplus::FontStyleRegular, 12, 0);
+  const float left = kContentRight - cw - tw;
+  const bool reminderUnderGlow = UnderHeadGlow(left, kContentRight - cw, v.fill);
+  if (part == FramePart::Whole || (reminderUnderGlow ? animated : still)) {
+    Gdiplus::SolidBrush muted(colorMuted);
+    FillText(g, kReminder, monoFamily, Gdiplus::FontStyleRegular, 12, PointF(left, 336), muted, 0);
+  }
+  if (animated && CursorShown(frame.time, frame.animationsOn)) {
+    Gdiplus::SolidBrush cyan(MakeColor(0x22D3EE, 255));
+    FillText(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, PointF(kContentRight - cw, 336), cyan, 0);
+  }
 }
 
-void PaintDone(Gdiplus::Graphics& g) {
-  const bool uninstall = InstallerState.mode == Uninstall;
+void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
+  const bool uninstall = frame.mode == Uninstall;
   const RectF badge(kContentX, 62, 64, 64);
   FillRadialGlow(g, 372, 94, 58, MakeColor(0x8B5CF6, 110));
   {

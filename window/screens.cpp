@@ -42,7 +42,7 @@ void DrawFolderIcon(Gdiplus::Graphics& g, float x, float y) {
 }
 
 // The folder field: icon, the path (trimmed in its middle) and "Modifier".
-void DrawFolderField(Gdiplus::Graphics& g, float y) {
+void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
   const RectF field(kContentX, y, kContentWidth, 40);
   {
     Gdiplus::GraphicsPath shape;
@@ -58,7 +58,7 @@ void DrawFolderField(Gdiplus::Graphics& g, float y) {
   const float w = MeasureTextWidth(g, label, bodyFamily, Gdiplus::FontStyleBold, 12, 0) + 24;
   const RectF button(field.X + field.Width - 6 - w, field.Y + 5, w, 30);
   AddHitRegion(kChangeFolderButton, InflateRect(button, 5));
-  const bool hovered = InstallerState.hoverId == kChangeFolderButton;
+  const bool hovered = frame.hoverId == kChangeFolderButton;
   {
     Gdiplus::GraphicsPath shape;
     AddRoundedRect(shape, button, 8);
@@ -72,7 +72,7 @@ void DrawFolderField(Gdiplus::Graphics& g, float y) {
               Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
 
   const RectF pathBox(field.X + 41, field.Y, button.X - field.X - 41 - 8, field.Height);
-  DrawTextBox(g, InstallerState.installDir, monoFamily, 12, Gdiplus::FontStyleRegular, colorText, pathBox,
+  DrawTextBox(g, frame.installDir, monoFamily, 12, Gdiplus::FontStyleRegular, colorText, pathBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, false);
 }
 
@@ -99,50 +99,75 @@ std::wstring ScreenTag(Mode mode, Screen screen) {
   return tag;
 }
 
-void PaintScreens(Gdiplus::Graphics& g) {
+bool FrameContext::SameContent(const FrameContext& o) const {
+  return screen == o.screen && mode == o.mode && bytesDone == o.bytesDone && bytesTotal == o.bytesTotal &&
+         status == o.status && error == o.error && uiScale == o.uiScale && hoverId == o.hoverId &&
+         pressedId == o.pressedId && createDesktopShortcut == o.createDesktopShortcut &&
+         launchAtEnd == o.launchAtEnd && removeUserData == o.removeUserData && installDir == o.installDir;
+}
+
+FrameContext CaptureFrame() {
   FrameContext frame;
   frame.time = GetTickCount64();
   frame.animationsOn = AnimationsEnabled();
-  InstallerState.hitRegions.clear();
-
-  SetSurfaceQuality(g);
-  if (backdropBitmap) {
-    g.DrawImage(backdropBitmap, 0, 0, static_cast<INT>(backdropBitmap->GetWidth()),
-                static_cast<INT>(backdropBitmap->GetHeight()));
-  }
-  ApplyUiScale(g);
-
-  // One read of the screen per frame: the tag, the caption buttons and the
-  // content always agree even if the worker finishes meanwhile.
-  const Screen screen = CurrentScreen();
-  const Mode mode = InstallerState.mode;
-
-  Gdiplus::SolidBrush muted(colorMuted);
-  FillText(g, ScreenTag(mode, screen), monoFamily, Gdiplus::FontStyleRegular, 11, PointF(336, 15), muted,
-           kTagSpacing);
-
-  DrawCaptionButton(g, kMinimizeButton, 692, false);
-  if (screen != Progress) DrawCaptionButton(g, kCloseButton, 736, true);
-
+  frame.screen = CurrentScreen();
+  frame.mode = InstallerState.mode;
+  frame.bytesDone = InstallerState.bytesDone.load();
+  frame.bytesTotal = InstallerState.bytesTotal.load();
   {
     std::lock_guard<std::mutex> lock(InstallerState.statusMutex);
     frame.status = InstallerState.statusText;
     frame.error = InstallerState.errorText;
   }
+  frame.uiScale = InstallerState.uiScale;
+  frame.hoverId = InstallerState.hoverId;
+  frame.pressedId = InstallerState.pressedId;
+  frame.createDesktopShortcut = InstallerState.createDesktopShortcut;
+  frame.launchAtEnd = InstallerState.launchAtEnd;
+  frame.removeUserData = InstallerState.removeUserData;
+  frame.installDir = InstallerState.installDir;
+  return frame;
+}
 
-  switch (screen) {
+Gdiplus::RectF AnimatedArea() { return RectF(318, 282, 458, 74); }
+
+void PaintScreens(Gdiplus::Graphics& g) { PaintFrame(g, CaptureFrame(), FramePart::Whole, false); }
+
+void PaintFrame(Gdiplus::Graphics& g, const FrameContext& frame, FramePart part, bool backdropInPlace) {
+  SetSurfaceQuality(g);
+  if (part == FramePart::Animated) {
+    ApplyUiScale(g);
+    if (frame.screen == Progress) PaintProgress(g, frame, part);
+    return;
+  }
+
+  // Every frame registers its widgets anew: what is not drawn cannot be hit.
+  InstallerState.hitRegions.clear();
+  if (backdropBitmap && !backdropInPlace) {
+    g.DrawImage(backdropBitmap, 0, 0, static_cast<INT>(backdropBitmap->GetWidth()),
+                static_cast<INT>(backdropBitmap->GetHeight()));
+  }
+  ApplyUiScale(g);
+
+  Gdiplus::SolidBrush muted(colorMuted);
+  FillText(g, ScreenTag(frame.mode, frame.screen), monoFamily, Gdiplus::FontStyleRegular, 11, PointF(336, 15),
+           muted, kTagSpacing);
+  DrawCaptionButton(g, kMinimizeButton, 692, false);
+  if (frame.screen != Progress) DrawCaptionButton(g, kCloseButton, 736, true);
+
+  switch (frame.screen) {
     case Welcome:
-      if (mode == Uninstall) {
-        PaintUninstallWelcome(g);
+      if (frame.mode == Uninstall) {
+        PaintUninstallWelcome(g, frame);
       } else {
-        PaintInstallWelcome(g);
+        PaintInstallWelcome(g, frame);
       }
       break;
     case Progress:
-      PaintProgress(g, frame);
+      PaintProgress(g, frame, part);
       break;
     case Done:
-      PaintDone(g);
+      PaintDone(g, frame);
       break;
     default:
       PaintError(g, frame);
@@ -150,32 +175,32 @@ void PaintScreens(Gdiplus::Graphics& g) {
   }
 }
 
-void PaintInstallWelcome(Gdiplus::Graphics& g) {
+void PaintInstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
   float y = DrawHeading(g, L"Installer ", kProductName,
                         L"Vos mots de passe et codes 2FA, depuis la zone de notification.", colorWhite) +
             18;
   DrawCheckRow(g, kDesktopShortcutRow, y, L"Cr\u00e9er un raccourci sur le Bureau",
-               InstallerState.createDesktopShortcut);
+               frame.createDesktopShortcut);
   DrawCheckRow(g, kLaunchAtEndRow, y + 44, std::wstring(L"Lancer ") + kProductName + L" \u00e0 la fin",
-               InstallerState.launchAtEnd);
+               frame.launchAtEnd);
 
   y += 100;
   Gdiplus::SolidBrush muted(colorMuted);
   FillText(g, L"DOSSIER", monoFamily, Gdiplus::FontStyleRegular, 11, PointF(kContentX, y), muted,
            kTagSpacing);
-  DrawFolderField(g, y + 22);
+  DrawFolderField(g, y + 22, frame);
 
   const float mainWidth = DrawButton(g, kMainButton, kContentX, L"Installer", Primary, false);
   DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, L"Annuler", Ghost, false);
 }
 
-void PaintUninstallWelcome(Gdiplus::Graphics& g) {
+void PaintUninstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
   const float y =
       DrawHeading(g, std::wstring(L"D\u00e9sinstaller ") + kProductName, L"",
                   std::wstring(kProductName) + L" va \u00eatre retir\u00e9 de ce PC.", colorWhite) +
       22;
   DrawCheckRow(g, kRemoveDataRow, y, L"Supprimer aussi mes donn\u00e9es (favoris, r\u00e9glages\u2026)",
-               InstallerState.removeUserData);
+               frame.removeUserData);
 
   const RectF card(kContentX, y + 58, kContentWidth, 67);
   {
@@ -188,7 +213,7 @@ void PaintUninstallWelcome(Gdiplus::Graphics& g) {
   }
   DrawWarningSign(g, card);
   const wchar_t* text =
-      InstallerState.removeUserData
+      frame.removeUserData
           ? L"Les coffres enregistr\u00e9s sur ce PC seront effac\u00e9s (ils restent sur leurs serveurs)."
           : L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine "
             L"installation.";

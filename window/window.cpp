@@ -4,9 +4,9 @@
 
 #include "app/state.h"
 #include "toolkit/backdrop.h"
+#include "window/compose.h"
 #include "window/flow.h"
 #include "window/input.h"
-#include "window/screens.h"
 
 Gdiplus::Bitmap* backBuffer = nullptr;
 
@@ -93,6 +93,7 @@ int RunInstallerWindow(HINSTANCE instance) {
   }
 
   if (InstallerState.worker.joinable()) InstallerState.worker.join();
+  ReleaseFrameSurfaces();
   return CurrentScreen() == Error ? 1 : 0;
 }
 
@@ -102,24 +103,12 @@ void PaintWindow(HWND window, HDC dc) {
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
   if (width <= 0 || height <= 0) return;
-
-  if (!backdropBitmap || static_cast<int>(backdropBitmap->GetWidth()) != width ||
-      static_cast<int>(backdropBitmap->GetHeight()) != height) {
-    RenderBackdrop(width, height);
-    delete backBuffer;
-    backBuffer = new Gdiplus::Bitmap(width, height, PixelFormat32bppPARGB);
-  }
-  if (!backBuffer || backBuffer->GetLastStatus() != Gdiplus::Ok) return;
-
-  {
-    Gdiplus::Graphics frame(backBuffer);
-    PaintScreens(frame);
-  }
-  Gdiplus::Graphics target(dc);
-  // The back buffer already has the client's pixel size: a plain copy.
-  target.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
-  target.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-  target.DrawImage(backBuffer, 0, 0, width, height);
+  RECT dirty;
+  if (GetClipBox(dc, &dirty) == ERROR) dirty = client;
+  // New still content may change any pixel: show all of it, not only the
+  // part that this paint was asked for.
+  if (ComposeFrame(dc, width, height, dirty) && !EqualRect(&dirty, &client))
+    InvalidateRect(window, nullptr, FALSE);
 }
 
 void RequestClose(HWND window) {

@@ -1,10 +1,11 @@
 // The installer window and its message loop.
 #pragma once
 
+// clang-format off
 #include <windows.h>
-// objidl.h first: WIN32_LEAN_AND_MEAN leaves out the COM types that gdiplus.h needs.
+#include <objidl.h>  // COM types that gdiplus.h needs and WIN32_LEAN_AND_MEAN leaves out
 #include <gdiplus.h>
-#include <objidl.h>
+// clang-format on
 
 extern Gdiplus::Bitmap* backBuffer;
 

@@ -37,7 +37,7 @@ TEST_F(WindowFlow, FinishWorkerStampsTheTickThenPublishesTheScreen) {
 }
 
 TEST_F(WindowFlow, AReaderThatSeesTheEndAlsoSeesItsTick) {
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 50; ++round) {
     SetScreen(Progress);
     std::atomic_ref<uint64_t>(InstallerState.finishTick).store(0);
     std::thread worker([round] { FinishWorker(round % 2 == 0); });
