@@ -2,11 +2,13 @@
 // then exactly one of preview, relocation, silent run or window run.
 #include "app/launch.h"
 
+// windows.h must come before the other Windows headers.
+#include <windows.h>
+
 #include <gdiplus.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <windows.h>
 
 #include "app/helpers.h"
 #include "app/state.h"
