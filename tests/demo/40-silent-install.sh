@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# A silent install into the default folder, and what it wrote: the files,
+# the uninstall entry, the shortcuts.
+set -uo pipefail
+. "$NORVALE_ROOT/tests/scripts/lib/system.bash"
+require_setup
+standin_log_init
+echo "--- Norvale-Lockra-Setup.exe /S"
+run_setup "/S"
+echo "exit code: $?"
+DIR="$(known localappdata)\\Programs\\Norvale Lockra"
+echo "--- files in $DIR"
+(cd "$(unix_path "$DIR")" && find . -type f -printf '%10s  %P\n' | sort -k2)
+echo "--- wine64 reg query HKCU\\$UNINSTALL_KEY"
+"$WINE64" reg query "HKCU\\$UNINSTALL_KEY" 2>/dev/null | tr -d '\r' | sed '/^$/d'
+echo "--- Start-menu shortcut: $(known programs)\\Norvale Lockra.lnk"
+probe lnk "$(known programs)\\Norvale Lockra.lnk" | sed 's/^/  /'
+if [ -e "$(unix_path "$(known desktop)\\Norvale Lockra.lnk")" ]; then
+  echo "--- Desktop shortcut: present"
+else
+  echo "--- Desktop shortcut: none (a silent install never makes one)"
+fi
