@@ -19,12 +19,15 @@ class ExtractTest : public ::testing::Test {
 
   // Writes the setup file and reads its index as the entry point would.
   void Prepare(const std::vector<uint8_t>& package) {
-    ASSERT_TRUE(WriteFileBytes(InstallerState.selfPath, SetupBytes(std::vector<uint8_t>(1000, 'I'), package)));
+    ASSERT_TRUE(
+        WriteFileBytes(InstallerState.selfPath, SetupBytes(std::vector<uint8_t>(1000, 'I'), package)));
     ASSERT_TRUE(ReadPackageIndex());
     InstallerState.bytesDone = 0;
   }
 
-  std::wstring Installed(const std::string& name) { return InstallerState.installDir + L"\\" + Utf8ToWide(name); }
+  std::wstring Installed(const std::string& name) {
+    return InstallerState.installDir + L"\\" + Utf8ToWide(name);
+  }
 
   void ExpectInstalled(const std::vector<TestEntry>& entries) {
     for (const TestEntry& e : entries) {
@@ -65,8 +68,8 @@ TEST_F(ExtractTest, BlockBoundariesInsideFilesContinueTheFileWithTheNextBlock) {
 }
 
 TEST_F(ExtractTest, EmptyEntriesAreCreatedFirstInARowAndLast) {
-  std::vector<TestEntry> entries = {{"empty1", {}}, {"empty2", {}},         {"data\\one", Content(10, 7)},
-                                    {"e3", {}},     {"sub\\e4", {}},        {"two", Content(5, 8)},
+  std::vector<TestEntry> entries = {{"empty1", {}}, {"empty2", {}},  {"data\\one", Content(10, 7)},
+                                    {"e3", {}},     {"sub\\e4", {}}, {"two", Content(5, 8)},
                                     {"last", {}}};
   const auto stream = Concatenate(entries);
   Prepare(PackageBytes("1.0", entries, StoredBlocks(stream, {12})));
@@ -85,7 +88,8 @@ TEST_F(ExtractTest, EmptyEntriesAreCreatedFirstInARowAndLast) {
 
 TEST_F(ExtractTest, UnsafeNamesFailBeforeAnyFileIsWritten) {
   // ".." anywhere, also inside a word; empty; rooted; drive or stream; control character.
-  for (const std::string bad : {"a..b.txt", "..\\evil.txt", "ui\\..", "", "\\rooted.txt", "/rooted.txt",
+  for (const std::string& bad :
+       std::vector<std::string>{"a..b.txt", "..\\evil.txt", "ui\\..", "", "\\rooted.txt", "/rooted.txt",
                                 "C:evil.txt", "file.txt:stream", std::string("nul\0x", 5)}) {
     std::vector<TestEntry> entries = {{"Norvale-Lockra.exe", Content(100, 9)}, {bad, Content(10, 10)}};
     const auto stream = Concatenate(entries);
@@ -102,7 +106,7 @@ TEST_F(ExtractTest, UnsafeNamesFailBeforeAnyFileIsWritten) {
 TEST_F(ExtractTest, DamagedEntryTableFailsWithoutWritingAnything) {
   std::vector<TestEntry> entries = {{"one", Content(10, 11)}, {"two", Content(10, 12)}};
   auto package = PackageBytes("1.0", entries, StoredBlocks(Concatenate(entries), {}));
-  package[12 + 3 + 8] = 200;  // entry count far beyond the table
+  package[12 + 3 + 8] = 200;                       // entry count far beyond the table
   package.resize(12 + 3 + 8 + 4 + 2 + 3 + 8 + 2);  // cut inside the second entry
   Prepare(package);
   EXPECT_FALSE(ExtractPayload());
@@ -111,9 +115,8 @@ TEST_F(ExtractTest, DamagedEntryTableFailsWithoutWritingAnything) {
 }
 
 TEST_F(ExtractTest, LockedOutputFileFailsAfterTheRetriesAndNamesTheFileOnly) {
-  std::vector<TestEntry> entries = {{"first.txt", Content(10, 13)},
-                                    {"ui\\locked.txt", Content(10, 14)},
-                                    {"after.txt", Content(10, 15)}};
+  std::vector<TestEntry> entries = {
+      {"first.txt", Content(10, 13)}, {"ui\\locked.txt", Content(10, 14)}, {"after.txt", Content(10, 15)}};
   Prepare(PackageBytes("1.0", entries, StoredBlocks(Concatenate(entries), {})));
   CreateDirectories(InstallerState.installDir + L"\\ui");
   HANDLE lock = CreateFileW(Installed("ui\\locked.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -125,7 +128,8 @@ TEST_F(ExtractTest, LockedOutputFileFailsAfterTheRetriesAndNamesTheFileOnly) {
   CloseHandle(lock);
   EXPECT_GE(elapsed, 5000u);
   EXPECT_EQ(ErrorText(),
-            L"Impossible d'écrire locked.txt : le fichier est peut-être utilisé. Fermez Norvale Lockra puis réessayez.");
+            L"Impossible d'écrire locked.txt : le fichier est peut-être utilisé. Fermez Norvale Lockra puis "
+            L"réessayez.");
   EXPECT_EQ(ReadFileBytes(Installed("first.txt")), entries[0].content);
   EXPECT_FALSE(FileExists(Installed("after.txt")));
 }
@@ -147,7 +151,8 @@ TEST_F(ExtractTest, RawSizeOfThirtyTwoMebibytesIsTheLargestBlock) {
 }
 
 TEST_F(ExtractTest, CorruptedBlockFailsAndKeepsTheFilesBeforeIt) {
-  std::vector<TestEntry> entries = {{"one", Content(1000, 17)}, {"two", Content(1000, 18)}, {"three", Content(1000, 19)}};
+  std::vector<TestEntry> entries = {
+      {"one", Content(1000, 17)}, {"two", Content(1000, 18)}, {"three", Content(1000, 19)}};
   auto blocks = StoredBlocks(Concatenate(entries), {1000, 1000, 1000});
   blocks[1].packed[6] ^= 0x55;  // container check byte
   Prepare(PackageBytes("1.0", entries, blocks));
@@ -169,7 +174,8 @@ TEST_F(ExtractTest, StreamEndingBeforeTheLastEntryIsFullIsADamagedPackage) {
   std::vector<TestEntry> entries = {{"one", Content(100, 20)}, {"two", Content(100, 21)}, {"three", {}}};
   const auto stream = Concatenate(entries);
   // Blocks hold 150 of the 200 bytes: "two" stays short.
-  Prepare(PackageBytes("1.0", entries, StoredBlocks(std::vector<uint8_t>(stream.begin(), stream.begin() + 150), {})));
+  Prepare(PackageBytes("1.0", entries,
+                       StoredBlocks(std::vector<uint8_t>(stream.begin(), stream.begin() + 150), {})));
   EXPECT_FALSE(ExtractPayload());
   EXPECT_EQ(ErrorText(), kDamagedOrFull);
   EXPECT_EQ(ReadFileBytes(Installed("one")), entries[0].content);
@@ -219,23 +225,28 @@ TEST(BlockDecompressor, SystemAndBuiltInPathsRestoreWindowsBuffers) {
   };
   std::vector<uint8_t> counting(1024), pattern, sevens(64);
   for (int i = 0; i < 1024; ++i) counting[i] = static_cast<uint8_t>(i);
-  for (int i = 0; i < 1024; ++i) pattern.insert(pattern.end(), {0xde, 0xad, 0xbe, 0xef, 0xca, 0xfe, 0xba, 0xbe});
+  for (int i = 0; i < 1024; ++i)
+    pattern.insert(pattern.end(), {0xde, 0xad, 0xbe, 0xef, 0xca, 0xfe, 0xba, 0xbe});
   for (int i = 0; i < 64; ++i) sevens[i] = static_cast<uint8_t>(i * 7);
   const Vector vectors[] = {
       {"0a51e5c01800da05001000000000000000100000000000000a000000ffaad0ff0000a03a4000",
        std::vector<uint8_t>(4096, 0)},
       {"0a51e5c018002b05000400000000000000040000000000000e000000426bd0ff0000a08ad95a1a020100", counting},
-      {"0a51e5c01800590500200000000000000020000000000000120000003813d0bf0000d074817ebebafecaefbeadde", pattern},
+      {"0a51e5c01800590500200000000000000020000000000000120000003813d0bf0000d074817ebebafecaefbeadde",
+       pattern},
       {"0a51e5c018005f05004000000000000000400000000000000a000000ffaad0ff0000a0ba4141",
        std::vector<uint8_t>(16384, 0x41)},
       {"0a51e5c018004c05400000000000000040000000000000000e000000036bd066000000601506c60e0700", sevens}};
   for (bool builtIn : {false, true}) {
     BlockDecompressor d;
     OpenBlockDecompressor(&d, builtIn);
-    if (builtIn) EXPECT_FALSE(UsesSystemDecompressor(&d));
+    if (builtIn) {
+      EXPECT_FALSE(UsesSystemDecompressor(&d));
+    }
     for (const Vector& v : vectors) {
       std::vector<uint8_t> in;
-      for (const char* p = v.hex; p[0] && p[1]; p += 2) in.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+      for (const char* p = v.hex; p[0] && p[1]; p += 2)
+        in.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
       std::vector<uint8_t> out(v.expected.size());
       size_t actual = 0;
       ASSERT_TRUE(DecompressBlock(&d, in.data(), in.size(), out.data(), out.size(), &actual)) << v.hex;

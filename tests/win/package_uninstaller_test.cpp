@@ -102,7 +102,8 @@ TEST_F(UninstallerTest, ReadOnlyUninstallerIsReplaced) {
   ASSERT_TRUE(SetFileAttributesW(UninstallerPath().c_str(), FILE_ATTRIBUTE_READONLY));
   const auto image = OwnImage();
   std::vector<TestEntry> entries = {{"a", Content(10, 3)}};
-  const auto copy = Uninstaller(SetupBytes(image, PackageBytes("2.0", entries, StoredBlocks(Concatenate(entries), {}))));
+  const auto copy =
+      Uninstaller(SetupBytes(image, PackageBytes("2.0", entries, StoredBlocks(Concatenate(entries), {}))));
   EXPECT_TRUE(copy == image);
 }
 

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Extraction benchmark, inside the Wine prefix that `./run bench extract` made.
+# Packs a deterministic synthetic product of about 96 MiB (text, machine-code-
+# like binaries, incompressible data) behind setup-stub.exe, then measures in
+# the same run, best of a few rounds each:
+#   - the setup program's extraction into a fresh folder of the prefix,
+#   - the decoding alone of the same blocks (same decoder, same buffers),
+# and the peak working set of the extracting process.
+# Last line: extract: MBps=X vs_decode_only=R peak_MiB=M
+set -euo pipefail
+OUT="${NORVALE_OUT:?run through ./run bench extract}"
+ROUNDS="${BENCH_ROUNDS:-3}"
+for f in setup-stub.exe norvale-pack extract-bench.exe; do
+  [ -e "$OUT/$f" ] || { echo "bench extract: $OUT/$f is not built" >&2; exit 1; }
+done
+[ -n "${WINEPREFIX:-}" ] || { echo "bench extract: no Wine prefix (use ./run bench extract)" >&2; exit 1; }
+WINE="${WINE64:-/usr/lib/wine/wine64}"
+work="$WINEPREFIX/drive_c/norvale-bench"
+rm -rf "$work"
+mkdir -p "$work/product"
+
+python3 - "$work/product" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(20261209)
+def write(name, data):
+    path = os.path.join(root, *name.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+words = [w.encode() for w in ("coffre mot de passe code Lockra vault token jeton secret compte "
+         "utilisateur fenêtre paramètre réglage synchronisation chiffrement <div> </div> {\"id\": 42, "
+         "\"name\": function return const let var import export 0 1 2 3 4 5 6 7 8 9").split()]
+def text(n):
+    out = bytearray()
+    while len(out) < n:
+        out += b" ".join(rng.choices(words, k=4096)) + b"\n"
+    return bytes(out[:n])
+# Machine-code-like: a small alphabet of opcode bytes with frequent E8 calls.
+opcodes = bytes([0x48, 0x8B, 0x89, 0xE8, 0x00, 0x00, 0xFF, 0x15, 0x45, 0x33, 0xC0, 0xC3, 0x4C, 0x8D, 0x0F, 0x85] * 16)
+def code(n):
+    return rng.randbytes(n).translate(opcodes)
+MiB = 1 << 20
+write("Norvale-Lockra.exe", code(12 * MiB))
+for i in range(6):
+    write(f"lib/module{i}.dll", code(3 * MiB + 4096 * i))
+for i in range(180):
+    write(f"ui/page{i:03}.html", text(int(MiB * (0.05 + (i % 10) * 0.03))))
+write("ui/catalogue.json", text(14 * MiB))
+write("data/archive.bin", rng.randbytes(18 * MiB))
+for i in range(3):
+    write(f"data/media{i}.bin", rng.randbytes(2 * MiB))
+for i in range(5):
+    write(f"empty/e{i}.txt", b"")
+PY
+
+"$OUT/norvale-pack" build --stub "$OUT/setup-stub.exe" --input "$work/product" --version bench \
+  --out "$work/setup.exe" >&2
+rm -rf "$work/product"
+win_setup='C:\norvale-bench\setup.exe'
+
+best() { sort -n | head -1; }
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
+decode_times=() extract_times=() peaks=() bytes=0
+for round in $(seq "$ROUNDS"); do
+  line="$("$WINE" "$OUT/extract-bench.exe" decode "$win_setup")"
+  echo "round $round: $line" >&2
+  decode_times+=("$(echo "$line" | field seconds)")
+  rm -rf "$work/out"
+  line="$("$WINE" "$OUT/extract-bench.exe" extract "$win_setup" 'C:\norvale-bench\out')"
+  echo "round $round: $line" >&2
+  extract_times+=("$(echo "$line" | field seconds)")
+  peaks+=("$(echo "$line" | field peak_bytes)")
+  bytes="$(echo "$line" | field bytes)"
+done
+rm -rf "$work"
+decode_best="$(printf '%s\n' "${decode_times[@]}" | best)"
+extract_best="$(printf '%s\n' "${extract_times[@]}" | best)"
+peak_max="$(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)"
+python3 - "$bytes" "$extract_best" "$decode_best" "$peak_max" <<'PY'
+import sys
+size, extract, decode, peak = int(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3]), int(sys.argv[4])
+mbps = size / extract / 1e6
+ratio = (size / extract) / (size / decode)
+print(f"extract: MBps={mbps:.1f} vs_decode_only={ratio:.3f} peak_MiB={peak / 1048576:.1f}")
+PY
