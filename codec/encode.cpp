@@ -1,271 +1,279 @@
-// LZMS encoder: x86 filter, match finding, cost-driven parsing, then coding
+// LZMS encoder: x86 filter, match finding, then a near-optimal parse coded
 // through EncoderModel (encode_model.h).
+//
+// The parse runs forward over windows of the input. Every position of a window
+// keeps the cheapest known way to reach it (cost, and the item that got there);
+// the state an item sees (repeat queues, decision states) is rebuilt from its
+// predecessor when the position is expanded. Costs use the adaptive codes and
+// probabilities as they stand when the window starts. A window ends where all
+// paths meet (no item crosses the position), when it is full, or at a match so
+// long that taking it outright is the obvious choice; its cheapest path is then
+// coded, which updates the adaptive model for the next window.
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "codec/encode_match.h"
 #include "codec/encode_model.h"
 #include "codec/lzms.h"
 
 namespace lzms {
 namespace {
 
-constexpr unsigned kHashBits = 17;
-constexpr unsigned kChainDepth = 48;
-constexpr uint32_t kNiceLength = 96;
-constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
-constexpr uint32_t kNoPos = 0xFFFFFFFF;
-constexpr unsigned kDeltaPowers = 4;  // spans 1, 2, 4 and 8 bytes
-constexpr unsigned kDeltaHashBits = 16;
+constexpr uint32_t kNiceLength = 64;        // a match this long is taken at once
+constexpr uint32_t kMaxLength = 1u << 16;   // far below the format's limit
+constexpr uint32_t kWindow = 2048;          // positions per parse window
+constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
-inline uint32_t Hash3(const uint8_t* p) {
-  const uint32_t v = p[0] | p[1] << 8 | p[2] << 16;
-  return (v * 2654435761u) >> (32 - kHashBits);
-}
+// What an item sees: the repeat queues and the last decisions of each class.
+struct ParseState {
+  RepQueues q;
+  uint8_t main = 0, match = 0, lz = 0, delta = 0, lzRep[2] = {}, deltaRep[2] = {};
 
-inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-  uint32_t n = 0;
-  while (n + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + n, 8);
-    std::memcpy(&y, b + n, 8);
-    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
-    n += 8;
+  void Apply(const Item& item) {
+    q.Apply(item);
+    const bool isMatch = item.kind != ItemKind::kLiteral;
+    main = static_cast<uint8_t>(((main << 1) | isMatch) & (kMainStates - 1));
+    if (!isMatch) return;
+    const bool isDelta = item.kind == ItemKind::kDeltaExplicit || item.kind == ItemKind::kDeltaRep;
+    const bool isRep = item.kind == ItemKind::kLzRep || item.kind == ItemKind::kDeltaRep;
+    match = static_cast<uint8_t>(((match << 1) | isDelta) & (kMatchStates - 1));
+    uint8_t& kind = isDelta ? delta : lz;
+    kind = static_cast<uint8_t>(((kind << 1) | isRep) & (kOtherStates - 1));
+    if (!isRep) return;
+    uint8_t* reps = isDelta ? deltaRep : lzRep;
+    reps[0] = static_cast<uint8_t>(((reps[0] << 1) | (item.rep > 0)) & (kOtherStates - 1));
+    if (item.rep > 0) reps[1] = static_cast<uint8_t>(((reps[1] << 1) | (item.rep > 1)) & (kOtherStates - 1));
   }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
-}
+};
 
-struct Candidate {
-  Item item;
-  int32_t gain;  // bits saved against literals, in cost units
+struct Node {
+  uint32_t cost;
+  Item item;  // the item ending here on the cheapest path
 };
 
 class Compressor {
  public:
-  Compressor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  Compressor(const uint8_t* data, size_t size) : data_(data), size_(size), finder_(data, size) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
-    head_.assign(size_t{1} << kHashBits, kNoPos);
-    chain_.assign(size_, kNoPos);
-    deltaHead_.assign(size_t{kDeltaPowers} << kDeltaHashBits, kNoPos);
+    nodes_.resize(kWindow + kNiceLength + 2);
     size_t pos = 0;
-    while (pos < size_) {
-      RefreshCosts();
-      Candidate here = Best(pos, model_.q);
-      if (here.gain > 0 && here.item.length < kNiceLength && pos + 1 < size_) {
-        RepQueues afterLiteral = model_.q;
-        afterLiteral.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
-        Insert(pos);
-        Candidate next = Best(pos + 1, afterLiteral);
-        if (next.gain > here.gain) {
-          model_.Encode(Item{1, ItemKind::kLiteral, 0, 0, 0}, data_[pos]);
-          ++pos;
-          RefreshCosts();
-          here = Best(pos, model_.q);
-        } else {
-          // Best(pos) already inserted pos.
-        }
-      } else {
-        Insert(pos);
-      }
-      if (here.gain <= 0) {
-        model_.Encode(Item{1, ItemKind::kLiteral, 0, 0, 0}, data_[pos]);
-        ++pos;
-        continue;
-      }
-      model_.Encode(here.item, 0);
-      Insert(pos);
-      for (uint32_t i = 1; i < here.item.length; ++i) Insert(pos + i);
-      pos += here.item.length;
-    }
+    while (pos < size_) pos = ParseWindow(pos);
     model_.bw.Flush();
     model_.rc.Flush();
   }
 
  private:
-  void Insert(size_t pos) {
-    if (pos + 3 > size_ || inserted_ > pos) return;
-    const uint32_t h = Hash3(data_ + pos);
-    chain_[pos] = head_[h];
-    head_[h] = static_cast<uint32_t>(pos);
-    inserted_ = pos + 1;
-    // Delta matches: the last position whose next three differences at each
-    // span hash alike.
-    deltaCandidatePos_ = pos;
-    for (unsigned p = 0; p < kDeltaPowers; ++p) {
-      const size_t span = size_t{1} << p;
-      if (pos < span) {
-        deltaCandidate_[p] = kNoPos;
-        continue;
-      }
-      const uint8_t* x = data_ + pos;
-      const uint32_t v = static_cast<uint8_t>(x[0] - x[-static_cast<ptrdiff_t>(span)]) |
-                         static_cast<uint8_t>(x[1] - x[1 - static_cast<ptrdiff_t>(span)]) << 8 |
-                         static_cast<uint8_t>(x[2] - x[2 - static_cast<ptrdiff_t>(span)]) << 16;
-      const uint32_t dh = ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (p << kDeltaHashBits);
-      deltaCandidate_[p] = deltaHead_[dh];
-      deltaHead_[dh] = static_cast<uint32_t>(pos);
-    }
-  }
-
-  // Length over which the differences at `span` repeat those `distance` back.
-  uint32_t DeltaLength(size_t pos, size_t span, size_t distance, uint32_t limit) const {
-    const uint8_t* x = data_ + pos;
-    const uint8_t* y = x - distance;
-    const ptrdiff_t s = static_cast<ptrdiff_t>(span);
-    uint32_t n = 0;
-    while (n < limit && static_cast<uint8_t>(x[n] - x[n - s]) == static_cast<uint8_t>(y[n] - y[n - s])) ++n;
-    return n;
-  }
-
-  uint32_t DeltaHeaderCost(bool rep, unsigned repIndex) const {
-    const DecisionModels& m = model_.m;
-    uint32_t c = costs_.Of(m.main[m.mainState], 1) + costs_.Of(m.match[m.matchState], 1) +
-                 costs_.Of(m.delta[m.deltaState], rep);
-    if (rep) {
-      c += costs_.Of(m.deltaRep[0][m.deltaRepState[0]], repIndex > 0);
-      if (repIndex > 0) c += costs_.Of(m.deltaRep[1][m.deltaRepState[1]], repIndex > 1);
-    }
-    return c;
-  }
-
-  template <typename Consider>
-  void ConsiderDelta(size_t pos, const RepQueues& q, uint32_t limit, const Consider& consider) {
-    for (unsigned r = 0; r < kNumReps; ++r) {
-      const unsigned p = static_cast<unsigned>(q.delta[r] >> 32);
-      const size_t span = size_t{1} << p, distance = static_cast<size_t>(q.delta[r] & 0xFFFFFFFF) << p;
-      if (distance + span > pos) continue;
-      const uint32_t len = DeltaLength(pos, span, distance, limit);
-      if (len >= 2)
-        consider(Item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0},
-                 DeltaHeaderCost(true, r) + LengthCost(len));
-    }
-    if (deltaCandidatePos_ != pos) return;
-    for (unsigned p = 0; p < kDeltaPowers; ++p) {
-      const uint32_t cand = deltaCandidate_[p];
-      if (cand == kNoPos) continue;
-      const size_t span = size_t{1} << p, distance = pos - cand;
-      if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
-      const uint32_t raw = static_cast<uint32_t>(distance >> p);
-      const uint32_t len = DeltaLength(pos, span, distance, limit);
-      if (len < 3) continue;
-      bool isRep = false;
-      for (unsigned r = 0; r < kNumReps; ++r) isRep |= q.delta[r] == (uint64_t{p} << 32 | raw);
-      if (isRep) continue;
-      const unsigned slot = SlotOf(kOffsetSlots, raw, model_.deltaOffset.num);
-      const uint32_t cost = DeltaHeaderCost(false, 0) + (model_.power.lens[p] << kCostShift) +
-                            ((model_.deltaOffset.lens[slot] + kOffsetSlots.extra[slot]) << kCostShift) +
-                            LengthCost(len);
-      consider(Item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), raw}, cost);
-    }
-  }
-
   void RefreshCosts() {
     if (!model_.codesChanged) return;
     model_.codesChanged = false;
-    runPos_ = SIZE_MAX;
     for (unsigned b = 0; b < 256; ++b) literalCost_[b] = model_.literal.lens[b] << kCostShift;
-    for (uint32_t len = 1; len < 256; ++len) {
-      const unsigned slot = SlotOf(kLengthSlots, len);
-      lengthCost_[len] = (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
+    for (uint32_t len = 1; len <= kNiceLength; ++len) lengthCost_[len] = SlowLengthCost(len);
+    for (unsigned s = 0; s < model_.lzOffset.num; ++s) {
+      lzOffsetCost_[s] = (model_.lzOffset.lens[s] + kOffsetSlots.extra[s]) << kCostShift;
+      deltaOffsetCost_[s] = (model_.deltaOffset.lens[s] + kOffsetSlots.extra[s]) << kCostShift;
     }
+    for (unsigned p = 0; p < kPowerSyms; ++p) powerCost_[p] = model_.power.lens[p] << kCostShift;
   }
 
-  uint32_t LengthCost(uint32_t len) const {
-    if (len < 256) return lengthCost_[len];
+  uint32_t SlowLengthCost(uint32_t len) const {
     const unsigned slot = SlotOf(kLengthSlots, len);
     return (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
   }
-
-  // Cost of coding bytes [pos, pos + len) as literals; the running sums are
-  // extended on demand, once per starting position.
-  uint32_t LiteralRunCost(size_t pos, uint32_t len) {
-    if (runPos_ != pos) {
-      runPos_ = pos;
-      runDone_ = 0;
-    }
-    if (runDone_ < len) {
-      const DecisionModels& m = model_.m;
-      const uint32_t lit0 = costs_.Of(m.main[m.mainState], 0);
-      for (; runDone_ < len; ++runDone_)
-        runCost_[runDone_ + 1] = runCost_[runDone_] + literalCost_[data_[pos + runDone_]] + lit0;
-    }
-    return runCost_[len];
+  uint32_t LengthCost(uint32_t len) const {
+    return len <= kNiceLength ? lengthCost_[len] : SlowLengthCost(len);
   }
 
-  uint32_t MatchHeaderCost(bool rep, unsigned repIndex) const {
+  uint32_t Bit(const Prob& p, unsigned bit) const { return costs_.Of(p, bit); }
+
+  // Cost of the decisions of a match (without offset and length) in state s.
+  uint32_t LzHeader(const ParseState& s, bool rep, unsigned r) const {
     const DecisionModels& m = model_.m;
-    uint32_t c = costs_.Of(m.main[m.mainState], 1) + costs_.Of(m.match[m.matchState], 0) +
-                 costs_.Of(m.lz[m.lzState], rep);
+    uint32_t c = Bit(m.main[s.main], 1) + Bit(m.match[s.match], 0) + Bit(m.lz[s.lz], rep);
     if (rep) {
-      c += costs_.Of(m.lzRep[0][m.lzRepState[0]], repIndex > 0);
-      if (repIndex > 0) c += costs_.Of(m.lzRep[1][m.lzRepState[1]], repIndex > 1);
+      c += Bit(m.lzRep[0][s.lzRep[0]], r > 0);
+      if (r > 0) c += Bit(m.lzRep[1][s.lzRep[1]], r > 1);
+    }
+    return c;
+  }
+  uint32_t DeltaHeader(const ParseState& s, bool rep, unsigned r) const {
+    const DecisionModels& m = model_.m;
+    uint32_t c = Bit(m.main[s.main], 1) + Bit(m.match[s.match], 1) + Bit(m.delta[s.delta], rep);
+    if (rep) {
+      c += Bit(m.deltaRep[0][s.deltaRep[0]], r > 0);
+      if (r > 0) c += Bit(m.deltaRep[1][s.deltaRep[1]], r > 1);
     }
     return c;
   }
 
-  // The most profitable match starting at pos, given the repeat queues.
-  Candidate Best(size_t pos, const RepQueues& q) {
-    Candidate best{Item{1, ItemKind::kLiteral, 0, 0, 0}, 0};
-    const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength));
-    const uint8_t* cur = data_ + pos;
-    auto consider = [&](const Item& item, uint32_t cost) {
-      const int32_t gain =
-          static_cast<int32_t>(LiteralRunCost(pos, item.length)) - static_cast<int32_t>(cost);
-      if (gain > best.gain) best = Candidate{item, gain};
-    };
-    uint32_t repLens[kNumReps] = {};
-    for (unsigned r = 0; r < kNumReps; ++r) {
-      const uint32_t off = q.lz[r];
-      if (off > pos) continue;
-      const uint32_t len = MatchLength(cur, cur - off, limit);
-      repLens[r] = len;
-      if (len == 0) continue;
-      consider(Item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0},
-               MatchHeaderCost(true, r) + LengthCost(len));
+  // Offers reaching `to` (relative to the window start) at `cost` with `item`.
+  void Offer(uint32_t to, uint32_t cost, const Item& item) {
+    Node& n = nodes_[to];
+    if (cost < n.cost) {
+      n.cost = cost;
+      n.item = item;
+      reach_ = std::max(reach_, to);
     }
-    if (limit >= 3) {
-      Insert(pos);
-      uint32_t bestLen = 2;
-      uint32_t cand = chain_[pos];
-      for (unsigned depth = 0; cand != kNoPos && depth < kChainDepth; ++depth, cand = chain_[cand]) {
-        const uint8_t* m = data_ + cand;
-        if (m[bestLen] != cur[bestLen]) continue;
-        const uint32_t len = MatchLength(cur, m, limit);
-        if (len <= bestLen) continue;
-        bestLen = len;
-        const uint32_t off = static_cast<uint32_t>(pos - cand);
-        bool isRep = false;
-        for (unsigned r = 0; r < kNumReps; ++r) isRep |= q.lz[r] == off;
-        if (!isRep) {
-          const unsigned slot = SlotOf(kOffsetSlots, off, model_.lzOffset.num);
-          const uint32_t cost = MatchHeaderCost(false, 0) +
-                                ((model_.lzOffset.lens[slot] + kOffsetSlots.extra[slot]) << kCostShift) +
-                                LengthCost(len);
-          consider(Item{len, ItemKind::kLzExplicit, 0, 0, off}, cost);
-        }
-        if (len >= kNiceLength || len == limit) break;
+  }
+
+  // Offers an item for every length in [from, to] (to <= kNiceLength).
+  void OfferLengths(uint32_t at, uint32_t base, uint32_t from, uint32_t to, Item item) {
+    for (uint32_t len = from; len <= to; ++len) {
+      item.length = len;
+      Offer(at + len, base + lengthCost_[len], item);
+    }
+  }
+
+  // Parses one window starting at `start` and codes it; returns where it ends.
+  size_t ParseWindow(size_t start) {
+    RefreshCosts();
+    const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, kWindow));
+    for (uint32_t i = 0; i <= avail + kNiceLength + 1 && i < nodes_.size(); ++i) nodes_[i].cost = kInfinite;
+    nodes_[0].cost = 0;
+    reach_ = 0;
+    states_.resize(kWindow + 1);
+    states_[0].q = model_.q;
+    states_[0].main = static_cast<uint8_t>(model_.m.mainState);
+    states_[0].match = static_cast<uint8_t>(model_.m.matchState);
+    states_[0].lz = static_cast<uint8_t>(model_.m.lzState);
+    states_[0].delta = static_cast<uint8_t>(model_.m.deltaState);
+    for (unsigned k = 0; k < 2; ++k) {
+      states_[0].lzRep[k] = static_cast<uint8_t>(model_.m.lzRepState[k]);
+      states_[0].deltaRep[k] = static_cast<uint8_t>(model_.m.deltaRepState[k]);
+    }
+
+    uint32_t i = 0;
+    Item longItem{0, ItemKind::kLiteral, 0, 0, 0};
+    for (;;) {
+      const size_t pos = start + i;
+      if (i > 0) {
+        const Item& via = nodes_[i].item;
+        states_[i] = states_[i - via.length];
+        states_[i].Apply(via);
       }
+      const ParseState& s = states_[i];
+      const uint32_t cost = nodes_[i].cost;
+      const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength));
+      const uint8_t* cur = data_ + pos;
+      const DecisionModels& m = model_.m;
+
+      // Literal.
+      Offer(i + 1, cost + Bit(m.main[s.main], 0) + literalCost_[cur[0]],
+            Item{1, ItemKind::kLiteral, 0, 0, 0});
+
+      // Repeat LZ matches.
+      uint32_t longLen = 0;
+      for (unsigned r = 0; r < kNumReps && limit >= 2; ++r) {
+        const uint32_t off = s.q.lz[r];
+        if (off > pos || cur[0] != cur[-static_cast<ptrdiff_t>(off)] ||
+            cur[1] != cur[1 - static_cast<ptrdiff_t>(off)])
+          continue;
+        const uint32_t len = MatchLength(cur, cur - off, limit);
+        const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0};
+        if (len >= kNiceLength) {
+          if (len > longLen) longLen = len, longItem = item;
+          continue;
+        }
+        OfferLengths(i, cost + LzHeader(s, true, r), 2, len, item);
+      }
+
+      // Explicit LZ matches, each length from the shortest offset that reaches it.
+      const unsigned found = finder_.Find(pos, limit, kNiceLength, matches_);
+      uint32_t prevLen = 2;
+      const uint32_t explicitBase = cost + LzHeader(s, false, 0);
+      for (unsigned k = 0; k < found; ++k) {
+        const uint32_t len = matches_[k].length, off = matches_[k].offset;
+        const Item item{len, ItemKind::kLzExplicit, 0, 0, off};
+        if (len >= kNiceLength) {
+          if (len > longLen + 2) longLen = len, longItem = item;
+          break;
+        }
+        const unsigned slot = SlotOf(kOffsetSlots, off, model_.lzOffset.num);
+        OfferLengths(i, explicitBase + lzOffsetCost_[slot], prevLen + 1, len, item);
+        prevLen = len;
+      }
+
+      // Delta matches.
+      if (limit >= 3) {
+        for (unsigned r = 0; r < kNumReps; ++r) {
+          const unsigned p = static_cast<unsigned>(s.q.delta[r] >> 32);
+          const size_t span = size_t{1} << p, distance = static_cast<size_t>(s.q.delta[r] & 0xFFFFFFFF) << p;
+          if (distance + span > pos) continue;
+          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, kNiceLength));
+          if (len < 2) continue;
+          const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0};
+          if (len >= kNiceLength) {
+            if (len > longLen) longLen = len, longItem = item;
+            continue;
+          }
+          OfferLengths(i, cost + DeltaHeader(s, true, r), 2, len, item);
+        }
+        const uint32_t deltaBase = cost + DeltaHeader(s, false, 0);
+        for (unsigned p = 0; p < kDeltaPowers; ++p) {
+          const uint32_t cand = finder_.DeltaCandidate(p);
+          if (cand == kNoPos) continue;
+          const size_t span = size_t{1} << p, distance = pos - cand;
+          if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
+          const uint32_t raw = static_cast<uint32_t>(distance >> p);
+          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, kNiceLength));
+          if (len < 3) continue;
+          const Item item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), raw};
+          if (len >= kNiceLength) {
+            if (len > longLen + 2) longLen = len, longItem = item;
+            continue;
+          }
+          const unsigned slot = SlotOf(kOffsetSlots, raw, model_.deltaOffset.num);
+          OfferLengths(i, deltaBase + powerCost_[p] + deltaOffsetCost_[slot], 3, len, item);
+        }
+      }
+
+      if (longLen) break;  // take the long match from here
+      ++i;
+      if (i >= avail || i >= reach_) break;
     }
-    if (limit >= 3) ConsiderDelta(pos, q, std::min<uint32_t>(limit, kNiceLength * 4), consider);
-    return best;
+
+    // Code the cheapest path to position i, then the long match if any.
+    path_.clear();
+    for (uint32_t at = i; at > 0; at -= nodes_[at].item.length) path_.push_back(nodes_[at].item);
+    size_t pos = start;
+    for (size_t k = path_.size(); k-- > 0;) {
+      model_.Encode(path_[k], data_[pos]);
+      pos += path_[k].length;
+    }
+    if (longItem.length) {
+      // Only the delta length was capped at the nice length: extend it now.
+      if (longItem.kind == ItemKind::kDeltaRep || longItem.kind == ItemKind::kDeltaExplicit) {
+        uint64_t pair = longItem.kind == ItemKind::kDeltaRep
+                            ? model_.q.delta[longItem.rep]
+                            : (uint64_t{longItem.power} << 32 | longItem.offset);
+        const unsigned p = static_cast<unsigned>(pair >> 32);
+        const size_t span = size_t{1} << p, distance = static_cast<size_t>(pair & 0xFFFFFFFF) << p;
+        longItem.length = finder_.DeltaLength(
+            pos, span, distance, static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength)));
+      }
+      model_.Encode(longItem, 0);
+      finder_.Skip(pos + 1, pos + longItem.length);
+      pos += longItem.length;
+    }
+    return pos;
   }
 
   const uint8_t* data_;
   size_t size_;
-  size_t inserted_ = 0;
+  MatchFinder finder_;
   EncoderModel model_;
   BitCosts costs_;
-  std::vector<uint32_t> head_, chain_, deltaHead_;
-  uint32_t deltaCandidate_[kDeltaPowers] = {};
-  size_t deltaCandidatePos_ = SIZE_MAX;
+  std::vector<Node> nodes_;
+  std::vector<ParseState> states_;
+  std::vector<Item> path_;
+  uint32_t reach_ = 0;
+  Match matches_[kMaxMatches];
   uint32_t literalCost_[256] = {};
-  size_t runPos_ = SIZE_MAX;
-  uint32_t runDone_ = 0;
-  uint32_t runCost_[kMaxLength + 1] = {};
-  uint32_t lengthCost_[256] = {};
+  uint32_t lengthCost_[kNiceLength + 1] = {};
+  uint32_t lzOffsetCost_[kMaxOffsetSyms] = {}, deltaOffsetCost_[kMaxOffsetSyms] = {};
+  uint32_t powerCost_[kPowerSyms] = {};
 };
 
 }  // namespace
