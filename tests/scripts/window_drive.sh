@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# The installer window driven as a person would, with xdotool under Xvfb:
+# mouse moves and clicks at layout coordinates times the window's scale, and
+# keys. Needs the packed setup file and a display.
+set -uo pipefail
+WINE="${WINE64:-/usr/lib/wine/wine64}"
+SETUP="$NORVALE_OUT/Norvale-Lockra-Setup.exe"
+[ -f "$SETUP" ] || { echo "FAIL: $SETUP is missing (the packer has not produced the setup file)"; exit 1; }
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: no display"; exit 1; }
+command -v xdotool >/dev/null || { echo "FAIL: xdotool is not installed"; exit 1; }
+
+C="$WINEPREFIX/drive_c"
+work="$C/wt"
+rm -rf "$work" && mkdir -p "$work"
+cp "$SETUP" "$work/setup.exe"
+export NORVALE_STANDIN_LOG='C:\wt\standin.log'
+LOG="$work/standin.log"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+starts() { if [ -f "$LOG" ]; then grep -c '^start' "$LOG"; else echo 0; fi; }
+
+# --- window helpers -----------------------------------------------------------
+WID="" WX=0 WY=0 WW=0 WH=0 PID=""
+TITLE='Norvale Lockra — (Installation|Désinstallation)'
+start_setup() {  # arguments of setup.exe
+  "$WINE" 'C:\wt\setup.exe' "$@" &
+  PID=$!
+  WID=""
+  for _ in $(seq 1 100); do
+    WID=$(xdotool search --onlyvisible --name "$TITLE" 2>/dev/null | head -1)
+    [ -n "$WID" ] && break
+    sleep 0.2
+  done
+  [ -n "$WID" ] || { fail "no window for $*"; return 1; }
+  geometry
+  sleep 0.5  # a few frames, so the widgets have registered their regions
+}
+geometry() {
+  eval "$(xdotool getwindowgeometry --shell "$WID" | sed 's/^/W/')"
+  WX=$WX WY=$WY WW=$WWIDTH WH=$WHEIGHT
+}
+px() { /usr/bin/python3 -c "print(int($1 * $WW / 780))"; }
+py() { /usr/bin/python3 -c "print(int($1 * $WH / 470))"; }
+move_to() { xdotool mousemove "$((WX + $(px "$1")))" "$((WY + $(py "$2")))"; sleep 0.15; }
+click_at() { move_to "$1" "$2"; xdotool click 1; sleep 0.3; }
+key() { xdotool windowfocus "$WID" 2>/dev/null; sleep 0.1; xdotool key "$1"; sleep 0.3; }
+window_open() { xdotool search --onlyvisible --name "$TITLE" >/dev/null 2>&1; }
+wait_exit() {  # expected exit code, what
+  local rc
+  for _ in $(seq 1 150); do kill -0 "$PID" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$PID" 2>/dev/null; then fail "$2: still running"; kill "$PID"; return; fi
+  wait "$PID"; rc=$?
+  [ "$rc" = "$1" ] && pass "$2: exit code $rc" || fail "$2: exit code $rc, expected $1"
+}
+wait_file() { for _ in $(seq 1 150); do [ -e "$1" ] && return 0; sleep 0.2; done; return 1; }
+shot() {  # layout box x0 y0 x1 y1 -> md5 of that part of the screen
+  import -window root png:- 2>/dev/null | /usr/bin/python3 -c "
+import sys, io, hashlib
+from PIL import Image
+im = Image.open(io.BytesIO(sys.stdin.buffer.read())).convert('RGB')
+s = $WW / 780
+box = [int($WX + $1 * s), int($WY + $2 * s), int($WX + $3 * s), int($WY + $4 * s)]
+print(hashlib.md5(im.crop(box).tobytes()).hexdigest())"
+}
+MAIN_X=375 MAIN_Y=409      # inside the main button at x 340 of the button row
+SECOND_X=-1                # computed below from the main button's width
+EMPTY_X=600 EMPTY_Y=360    # between the widgets: a drag area
+
+# --- 1. Welcome -> Installer -> Progress -> Done -> launch ----------------------
+before=$(starts)
+start_setup '/dir=C:\wt\one' && {
+  click_at $MAIN_X $MAIN_Y
+  if wait_file "$work/one/uninstall.exe"; then pass "Installer started the install"; else fail "no install"; fi
+  sleep 1.5
+  click_at $MAIN_X $MAIN_Y  # "Lancer Norvale Lockra"
+  wait_exit 0 "launch from Done"
+  sleep 1.5
+  [ $(($(starts) - before)) = 1 ] && pass "the product was started once" || fail "product starts: $(($(starts) - before))"
+  grep -q 'cwd=\[C:\\wt\\one\]' "$LOG" && pass "started in the installation folder" || fail "wrong working folder"
+}
+
+# --- 2. press on Installer, move off, release: nothing ---------------------------
+start_setup '/dir=C:\wt\two' && {
+  move_to $MAIN_X $MAIN_Y
+  xdotool mousedown 1; sleep 0.2
+  move_to $EMPTY_X $EMPTY_Y
+  xdotool mouseup 1; sleep 1
+  [ -e "$work/two" ] && fail "released off the button, yet the install started" || pass "press, move off, release starts nothing"
+  key Escape
+  wait_exit 0 "Escape on Welcome"
+}
+
+# --- 3. Escape and Alt+F4 change nothing during Progress; Fermer launches --------
+# A copy of the product that ignores the quit request keeps the install on
+# Progress for its grace period.
+"$WINE" 'C:\wt\one\Norvale-Lockra.exe' --ignore-quit &
+sleep 1.5
+before=$(starts)
+start_setup '/dir=C:\wt\one' && {
+  click_at $MAIN_X $MAIN_Y
+  sleep 0.2
+  key Escape
+  key alt+F4
+  window_open && pass "Escape and Alt+F4 during Progress leave the window open" || fail "window closed during Progress"
+  sleep 4
+  window_open || fail "window gone after the update of the folder"
+    # "Fermer", the secondary button, follows the launch button (x 599 to 694).
+  click_at 650 409
+  wait_exit 0 "Fermer on Done"
+  sleep 1.5
+  [ $(($(starts) - before)) -ge 1 ] && pass "leaving Done with the option ticked started the product" \
+    || fail "Fermer with \"Lancer … à la fin\" ticked did not start the product"
+}
+
+# --- 4. Error screen, Réessayer, close with 1 ------------------------------------
+mkdir -p "$work/err/LISEZMOI.txt"  # a folder where a payload file must go: the write fails
+start_setup '/dir=C:\wt\err' && {
+  click_at $MAIN_X $MAIN_Y
+  sleep 3
+  err1=$(shot 338 55 740 110)
+  click_at $MAIN_X $MAIN_Y  # "Réessayer"
+  sleep 3
+  window_open && pass "Réessayer ran again and the window stays on Error" || fail "window closed after retry"
+  key Escape
+  wait_exit 1 "closing on Error"
+}
+
+# --- 5. uninstall Welcome toggles the card text ----------------------------------
+start_setup /uninstall '/dir=C:\wt\none' && {
+  a=$(shot 380 215 740 270)
+  click_at 360 173  # the check row
+  sleep 0.3
+  b=$(shot 380 215 740 270)
+  click_at 360 173
+  sleep 0.3
+  c=$(shot 380 215 740 270)
+  [ "$a" != "$b" ] && [ "$a" = "$c" ] && pass "the uninstall card text follows its check box" || fail "card text did not toggle"
+  key Escape
+  wait_exit 0 "Escape on uninstall Welcome"
+}
+
+# --- 6. update: Progress at once, closes itself, relaunches -----------------------
+before=$(starts)
+t0=$(date +%s%N)
+"$WINE" 'C:\wt\setup.exe' /update '/dir=C:\wt\one' /relaunch=1 &
+PID=$!
+wait_exit 0 "update closes by itself"
+elapsed=$(( ($(date +%s%N) - t0) / 1000000 ))
+[ "$elapsed" -gt 900 ] && pass "update window lived ${elapsed} ms (> 900)" || fail "update closed after ${elapsed} ms"
+sleep 1.5
+[ $(($(starts) - before)) -ge 1 ] && pass "update relaunched the product" || fail "no relaunch after update"
+
+# --- 7. dragging the brand panel moves the window ----------------------------------
+start_setup '/dir=C:\wt\drag' && {
+  x0=$WX y0=$WY
+  move_to 150 300
+  xdotool mousedown 1; sleep 0.2
+  xdotool mousemove_relative -- 60 40; sleep 0.2
+  xdotool mousemove_relative -- 60 40; sleep 0.3
+  xdotool mouseup 1; sleep 0.5
+  geometry
+  [ "$WX" != "$x0" ] || [ "$WY" != "$y0" ] && pass "dragged from ($x0,$y0) to ($WX,$WY)" || fail "window did not move"
+  key Escape
+  wait_exit 0 "Escape after drag"
+}
+
+# --- 8. 144 dpi ----------------------------------------------------------------------
+"$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+start_setup '/dir=C:\wt\dpi' && {
+  [ "$WW" = 1170 ] && [ "$WH" = 705 ] && pass "window is 1170 x 705 at 144 dpi" || fail "window is $WW x $WH at 144 dpi"
+  click_at 360 170  # first check row: toggles, nothing closes
+  click_at $MAIN_X $MAIN_Y
+  wait_file "$work/dpi/uninstall.exe" && pass "a click at 144 dpi started the install" || fail "click at 144 dpi missed"
+  sleep 1.5
+  key Escape
+  wait_exit 0 "Escape on Done at 144 dpi"
+}
+"$WINE" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+
+# Copies of the product started above keep running: end them.
+"$WINE" taskkill /IM Norvale-Lockra.exe /F >/dev/null 2>&1
+
+echo "failures: $failures"
+[ "$failures" = 0 ]
