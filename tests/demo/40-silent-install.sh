@@ -12,7 +12,10 @@ DIR="$(known localappdata)\\Programs\\Norvale Lockra"
 echo "--- files in $DIR"
 (cd "$(unix_path "$DIR")" && find . -type f -printf '%10s  %P\n' | sort -k2)
 echo "--- wine64 reg query HKCU\\$UNINSTALL_KEY"
-"$WINE64" reg query "HKCU\\$UNINSTALL_KEY" 2>/dev/null | tr -d '\r' | sed '/^$/d'
+out="$("$WINE64" reg query "HKCU\\$UNINSTALL_KEY" 2>/dev/null | tr -d '\r' | sed '/^$/d')"
+# reg writes in the console's OEM code page; show it as UTF-8.
+printf '%s\n' "$out" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1 || out="$(printf '%s\n' "$out" | iconv -f CP850 -t UTF-8)"
+printf '%s\n' "$out"
 echo "--- Start-menu shortcut: $(known programs)\\Norvale Lockra.lnk"
 probe lnk "$(known programs)\\Norvale Lockra.lnk" | sed 's/^/  /'
 if [ -e "$(unix_path "$(known desktop)\\Norvale Lockra.lnk")" ]; then
