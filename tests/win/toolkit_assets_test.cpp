@@ -228,6 +228,7 @@ TEST_F(EmbeddedAssets, MissingMonoFontFallsBackAlone) {
   // The installed "Consolas" when the machine has it; a machine without it
   // yields an unusable family, but never the embedded one.
   EXPECT_TRUE(lines[3] == "Consolas" || lines[3] == "(unusable)") << lines[3];
+  RecordProperty("monoFallback", lines[3]);
   EXPECT_EQ(lines[4], "256x256 E200B");
   EXPECT_EQ(lines[5], "600x940 E200B");
 }
