@@ -25,6 +25,31 @@ constexpr uint32_t kMaxLength = 1u << 16;   // far below the format's limit
 constexpr uint32_t kWindow = 2048;          // positions per parse window
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
+// Offset slot lookup for the parser, which needs one per match considered:
+// cells keyed by the position of the top bit and the five bits below it hold
+// the slot of the cell's smallest value; a short scan finishes the job.
+class OffsetSlotFinder {
+ public:
+  OffsetSlotFinder() {
+    for (unsigned k = 0; k < 32; ++k)
+      for (unsigned t = 0; t < 32; ++t) {
+        const uint64_t v = k < 5 ? (uint64_t{1} << k) : ((uint64_t{32} | t) << (k - 5));
+        cell_[k][t] = static_cast<uint16_t>(v >= kOffsetSlots.base[kMaxOffsetSyms]
+                                                ? kMaxOffsetSyms - 1
+                                                : SlotOf(kOffsetSlots, static_cast<uint32_t>(v)));
+      }
+  }
+  unsigned operator()(uint32_t v) const {
+    const unsigned k = 31 - static_cast<unsigned>(__builtin_clz(v));
+    unsigned slot = cell_[k][k < 5 ? 0 : (v >> (k - 5)) & 31];
+    while (slot + 1 < kMaxOffsetSyms && kOffsetSlots.base[slot + 1] <= v) ++slot;
+    return slot;
+  }
+
+ private:
+  uint16_t cell_[32][32];
+};
+
 // What an item sees: the repeat queues and the last decisions of each class.
 struct ParseState {
   RepQueues q;
@@ -110,6 +135,7 @@ class Compressor {
 
   // Offers reaching `to` (relative to the window start) at `cost` with `item`.
   void Offer(uint32_t to, uint32_t cost, const Item& item) {
+    while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
     Node& n = nodes_[to];
     if (cost < n.cost) {
       n.cost = cost;
@@ -130,8 +156,8 @@ class Compressor {
   size_t ParseWindow(size_t start) {
     RefreshCosts();
     const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, kWindow));
-    for (uint32_t i = 0; i <= avail + kNiceLength + 1 && i < nodes_.size(); ++i) nodes_[i].cost = kInfinite;
     nodes_[0].cost = 0;
+    cleared_ = 0;  // nodes past this one are cleared when first reached
     reach_ = 0;
     states_.resize(kWindow + 1);
     states_[0].q = model_.q;
@@ -190,7 +216,7 @@ class Compressor {
           if (len > longLen + 2) longLen = len, longItem = item;
           break;
         }
-        const unsigned slot = SlotOf(kOffsetSlots, off, model_.lzOffset.num);
+        const unsigned slot = slotOf_(off);
         OfferLengths(i, explicitBase + lzOffsetCost_[slot], prevLen + 1, len, item);
         prevLen = len;
       }
@@ -224,7 +250,7 @@ class Compressor {
             if (len > longLen + 2) longLen = len, longItem = item;
             continue;
           }
-          const unsigned slot = SlotOf(kOffsetSlots, raw, model_.deltaOffset.num);
+          const unsigned slot = slotOf_(raw);
           OfferLengths(i, deltaBase + powerCost_[p] + deltaOffsetCost_[slot], 3, len, item);
         }
       }
@@ -243,7 +269,10 @@ class Compressor {
       pos += path_[k].length;
     }
     if (longItem.length) {
-      // Only the delta length was capped at the nice length: extend it now.
+      // Explicit and delta lengths were capped at the nice length: extend now.
+      if (longItem.kind == ItemKind::kLzExplicit)
+        longItem.length = MatchLength(data_ + pos, data_ + pos - longItem.offset,
+                                      static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength)));
       if (longItem.kind == ItemKind::kDeltaRep || longItem.kind == ItemKind::kDeltaExplicit) {
         uint64_t pair = longItem.kind == ItemKind::kDeltaRep
                             ? model_.q.delta[longItem.rep]
@@ -254,7 +283,7 @@ class Compressor {
             pos, span, distance, static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength)));
       }
       model_.Encode(longItem, 0);
-      finder_.Skip(pos + 1, pos + longItem.length);
+      finder_.Skip(pos + 1, pos + longItem.length, kNiceLength);
       pos += longItem.length;
     }
     return pos;
@@ -263,12 +292,13 @@ class Compressor {
   const uint8_t* data_;
   size_t size_;
   MatchFinder finder_;
+  OffsetSlotFinder slotOf_;
   EncoderModel model_;
   BitCosts costs_;
   std::vector<Node> nodes_;
   std::vector<ParseState> states_;
   std::vector<Item> path_;
-  uint32_t reach_ = 0;
+  uint32_t reach_ = 0, cleared_ = 0;
   Match matches_[kMaxMatches];
   uint32_t literalCost_[256] = {};
   uint32_t lengthCost_[kNiceLength + 1] = {};

@@ -1,4 +1,4 @@
-// Match finding of the LZMS encoder: hash chains over 3-byte prefixes giving
+// Match finding of the LZMS encoder: binary trees over 4-byte hashes (and the nearest 3-byte match) giving
 // the longest match per length class, and, for delta matches, the last
 // position whose next three differences at each span hash alike.
 #pragma once
@@ -33,48 +33,45 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 
 class MatchFinder {
  public:
-  static constexpr unsigned kHashBits = 17, kDeltaHashBits = 16;
-  static constexpr unsigned kChainDepth = 24;
+  static constexpr unsigned kHashBits = 18, kHash3Bits = 14, kDeltaHashBits = 14;
+  static constexpr unsigned kDepth = 32, kSkipDepth = 8;
+  static constexpr uint32_t kNear3 = 1u << 14;
 
   MatchFinder(const uint8_t* data, size_t size)
       : data_(data),
         size_(size),
         head_(size_t{1} << kHashBits, kNoPos),
-        chain_(size, kNoPos),
+        head3_(size_t{1} << kHash3Bits, kNoPos),
+        child_(2 * size),
         deltaHead_(size_t{kDeltaPowers} << kDeltaHashBits, kNoPos) {}
 
   // Inserts pos (the next position not yet inserted) and lists its matches of
   // 3 bytes or more, of strictly increasing lengths, nearest offsets first for
-  // each length; the list stops at the first match of `nice` bytes or more.
+  // each length; the list stops at the first match of `nice` bytes, whose
+  // length is not extended further (the caller does so if it takes it).
   unsigned Find(size_t pos, uint32_t limit, uint32_t nice, Match* out) {
     if (pos + 3 > size_) return 0;
-    const uint32_t h = Hash3(data_ + pos);
-    uint32_t cand = head_[h];
-    chain_[pos] = cand;
-    head_[h] = static_cast<uint32_t>(pos);
     InsertDelta(pos);
+    // Three-byte matches: only the nearest, and only when near enough to
+    // beat literals; longer ones come from the tree of 4-byte hashes.
     const uint8_t* cur = data_ + pos;
-    uint32_t best = 2;
+    const uint32_t h3 = Hash(cur, 3, kHash3Bits);
+    const uint32_t cand3 = head3_[h3];
+    head3_[h3] = static_cast<uint32_t>(pos);
     unsigned n = 0;
-    for (unsigned depth = 0; cand != kNoPos && depth < kChainDepth; ++depth, cand = chain_[cand]) {
-      const uint8_t* m = data_ + cand;
-      if (m[best] != cur[best] || m[0] != cur[0]) continue;
-      const uint32_t len = MatchLength(cur, m, limit);
-      if (len <= best) continue;
-      best = len;
-      out[n++] = Match{len, static_cast<uint32_t>(pos - cand)};
-      if (len >= nice || len == limit || n == kMaxMatches) break;
-    }
-    return n;
+    if (cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0)
+      out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
+    if (limit < 4) return n;
+    return n + Advance<true>(pos, limit, nice, kDepth, out + n);
   }
 
-  // Inserts positions [from, to) without searching.
-  void Skip(size_t from, size_t to) {
+  // Inserts positions [from, to) without listing matches.
+  void Skip(size_t from, size_t to, uint32_t nice) {
     for (size_t pos = from; pos < to && pos + 3 <= size_; ++pos) {
-      const uint32_t h = Hash3(data_ + pos);
-      chain_[pos] = head_[h];
-      head_[h] = static_cast<uint32_t>(pos);
       InsertDelta(pos);
+      head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
+      if (pos + 4 > size_) break;
+      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, kSkipDepth, nullptr);
     }
   }
 
@@ -92,9 +89,60 @@ class MatchFinder {
   }
 
  private:
-  static uint32_t Hash3(const uint8_t* p) {
-    const uint32_t v = p[0] | p[1] << 8 | p[2] << 16;
-    return (v * 2654435761u) >> (32 - kHashBits);
+  // One step of a binary-tree match finder: the positions sharing a 3-byte
+  // hash form a search tree ordered by the strings that follow them, rooted
+  // at the newest. Walking down from the root towards pos's own string meets
+  // ever longer matches, nearest first; the walk re-links the tree so pos
+  // becomes its new root, which keeps insertion and search one pass.
+  template <bool kRecord>
+  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out) {
+    if (nice > limit) nice = limit;
+    const uint8_t* cur = data_ + pos;
+    const uint32_t h = Hash(cur, 4, kHashBits);
+    uint32_t node = head_[h];
+    head_[h] = static_cast<uint32_t>(pos);
+    uint32_t* pendingLt = &child_[2 * pos];
+    uint32_t* pendingGt = &child_[2 * pos + 1];
+    unsigned n = 0;
+    uint32_t bestLtLen = 0, bestGtLen = 0, len = 0, best = 3;
+    while (node != kNoPos) {
+      const uint8_t* m = data_ + node;
+      if (m[len] == cur[len]) {
+        len = len + 1 + MatchLength(cur + len + 1, m + len + 1, nice - len - 1);
+        if (kRecord && len > best && n < kMaxMatches) {
+          best = len;
+          out[n++] = Match{len, static_cast<uint32_t>(pos - node)};
+        }
+        if (len >= nice) {
+          *pendingLt = child_[2 * node];
+          *pendingGt = child_[2 * node + 1];
+          return n;
+        }
+      }
+      if (m[len] < cur[len]) {
+        *pendingLt = node;
+        pendingLt = &child_[2 * node + 1];
+        node = *pendingLt;
+        bestLtLen = len;
+        if (bestGtLen < len) len = bestGtLen;
+      } else {
+        *pendingGt = node;
+        pendingGt = &child_[2 * node];
+        node = *pendingGt;
+        bestGtLen = len;
+        if (bestLtLen < len) len = bestLtLen;
+      }
+      if (--depth == 0) break;
+    }
+    *pendingLt = kNoPos;
+    *pendingGt = kNoPos;
+    return n;
+  }
+
+  static uint32_t Hash(const uint8_t* p, unsigned bytes, unsigned bits) {
+    uint32_t v = p[0] | p[1] << 8 | p[2] << 16;
+    if (bytes == 4) v |= static_cast<uint32_t>(p[3]) << 24;
+    return (v * 2654435761u) >> (32 - bits);
   }
 
   void InsertDelta(size_t pos) {
@@ -116,7 +164,7 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  std::vector<uint32_t> head_, chain_, deltaHead_;
+  std::vector<uint32_t> head_, head3_, child_, deltaHead_;
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
 };
 
