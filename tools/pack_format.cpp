@@ -81,7 +81,7 @@ uint64_t PeCertificateEntryOffset(const std::vector<uint8_t>& head) {
 
 uint64_t PackSearchEnd(const std::filesystem::path& file, uint64_t fileSize) {
   std::ifstream in(file, std::ios::binary);
-  std::vector<uint8_t> head(4096);
+  std::vector<uint8_t> head(65536);
   in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));
   const uint64_t entry = PeCertificateEntryOffset(head);
