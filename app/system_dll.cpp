@@ -51,9 +51,9 @@ static std::vector<std::wstring> ImportedNames(const wchar_t* name) {
   return names;
 }
 
+// Like LoadLibraryExW, the result holds one reference that FreeLibrary drops.
 static HMODULE LoadWithImports(const wchar_t* name, int depth) {
-  if (HMODULE loaded = GetModuleHandleW(name)) return loaded;
-  if (depth < 8)
+  if (!GetModuleHandleW(name) && depth < 8)
     for (const std::wstring& import : ImportedNames(name))
       if (!GetModuleHandleW(import.c_str())) LoadWithImports(import.c_str(), depth + 1);
   return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -2,6 +2,7 @@
 
 #include <compressapi.h>
 
+#include "app/system_dll.h"
 #include "codec/lzms.h"
 
 // The Compression API is never imported statically: an executable that
@@ -16,7 +17,7 @@ using CloseDecompressorFn = BOOL(WINAPI*)(DECOMPRESSOR_HANDLE);
 void OpenBlockDecompressor(BlockDecompressor* d, bool forceBuiltIn) {
   *d = BlockDecompressor{};
   if (forceBuiltIn) return;
-  HMODULE cabinet = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE cabinet = LoadSystemLibrary(L"cabinet.dll");
   if (!cabinet) return;
   auto create = reinterpret_cast<CreateDecompressorFn>(
       reinterpret_cast<void*>(GetProcAddress(cabinet, "CreateDecompressor")));
