@@ -77,8 +77,8 @@ struct BackwardBits {
     }
   }
   LZMS_INLINE uint32_t Take(unsigned n) {  // n <= 32, and n bits buffered
-    if (n == 0) return 0;
-    const uint32_t v = static_cast<uint32_t>(buf >> (64 - n));
+    // Shifting by 64 - n in two steps keeps n == 0 well defined, branch-free.
+    const uint32_t v = static_cast<uint32_t>((buf >> 1) >> (63 - n));
     buf <<= n;
     avail -= n;
     return v;
@@ -105,7 +105,7 @@ struct Decoder {
     bits.buf <<= len;
     bits.avail -= len;
     c.freqs[sym]++;
-    if (--c.untilRebuild == 0) c.Rebuild();
+    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
     return static_cast<int>(sym);
   }
 

@@ -30,8 +30,10 @@ struct AdaptiveDecodeCode {
     Rebuild();
   }
 
-  // Rebuilds from the counts, then halves them for the next period.
-  void Rebuild() {
+  // Rebuilds from the counts, then halves them for the next period. Kept out
+  // of line: it runs once per period, and inlined copies would crowd the
+  // decoder's hot loop.
+  __attribute__((noinline)) void Rebuild() {
     BuildHuffmanLengths(freqs, num, lens);
     Fill();
     for (unsigned s = 0; s < num; ++s) freqs[s] = (freqs[s] >> 1) + 1;
