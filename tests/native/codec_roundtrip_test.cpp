@@ -45,6 +45,24 @@ TEST(CodecRoundTrip, TypicalContent) {
   ExpectRoundTrip(fake, "x86-like bytes");
 }
 
+// Long repeats: the parser takes them whole and extends the length past what
+// the match finder reports, so they must still code to the right bytes.
+TEST(CodecRoundTrip, LongRepeatsCostAlmostNothing) {
+  const Bytes noise = RandomBytes(200000, 12);
+  Bytes twice = noise;
+  twice.insert(twice.end(), noise.begin(), noise.end());
+  ExpectRoundTrip(twice, "noise twice");
+  const size_t once = LzmsCompress(noise.data(), noise.size()).size();
+  EXPECT_LT(LzmsCompress(twice.data(), twice.size()).size(), once + 64);
+  // 16-bit samples of a slow ramp with one repeated ripple: delta matches.
+  Bytes samples(300000);
+  for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+    const uint16_t v = static_cast<uint16_t>(i * 3 + (i % 512 < 256 ? i % 256 : 0));
+    samples[i] = static_cast<uint8_t>(v), samples[i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+  ExpectRoundTrip(samples, "ramped samples");
+}
+
 TEST(CodecRoundTrip, X86BinaryShrinksLikeWimlib) {
   const Bytes pe = SomePeFile(6 << 20);
   if (pe.empty()) GTEST_SKIP() << "no x86-64 Windows binary installed";
