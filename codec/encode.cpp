@@ -20,7 +20,7 @@
 namespace lzms {
 namespace {
 
-constexpr uint32_t kNiceLength = 48;        // a match this long is taken at once
+constexpr uint32_t kNiceLength = 32;        // a match this long is taken at once
 constexpr uint32_t kMaxLength = 1u << 16;   // far below the format's limit
 constexpr uint32_t kWindow = 2048;          // positions per parse window
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position

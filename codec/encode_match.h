@@ -34,7 +34,7 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 class MatchFinder {
  public:
   static constexpr unsigned kHashBits = 18, kHash3Bits = 14, kDeltaHashBits = 14;
-  static constexpr unsigned kDepth = 16, kSkipDepth = 8;
+  static constexpr unsigned kDepth = 12, kSkipDepth = 8;
   static constexpr uint32_t kNear3 = 1u << 14;
 
   MatchFinder(const uint8_t* data, size_t size)
