@@ -12,8 +12,8 @@ for f in "$out"/*.png; do
   echo "preview: $(basename "$f") $(identify -format '%w x %h' "$f" 2>/dev/null)"
 done
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "no display: the live window is skipped (./run demo --window opens it)"
+if [ -z "${DISPLAY:-}" ] || [ "${NORVALE_DEMO_WINDOW:-0}" != 1 ]; then
+  echo "the live window is skipped (./run demo --window opens it)"
   exit 0
 fi
 setup="$NORVALE_OUT/Norvale-Lockra-Setup.exe"
