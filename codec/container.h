@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/lzms.h"
+
 namespace lzms {
 
 constexpr size_t kHeaderSize = 24;
@@ -18,5 +20,16 @@ constexpr uint8_t kAlgorithmLzms = 5;
 
 // The header's check byte (byte 6 itself is skipped).
 uint8_t HeaderCheckByte(const uint8_t* header);
+
+// A chunk is kept as is when coding does not shrink it.
+inline bool IsStoredChunk(size_t packed, size_t raw) { return packed == raw; }
+
+// Header fields, once magic, check byte and algorithm are right.
+bool ReadHeader(const uint8_t* in, size_t inSize, uint64_t* total, uint64_t* chunkSize);
+
+// One raw LZMS stream into out[0, outSize); `base` is the position of out in
+// the whole buffer, for the progress reports.
+bool DecodeStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86,
+                  LzmsProgressFn report, void* context, size_t base);
 
 }  // namespace lzms

@@ -1,7 +1,9 @@
 // LZMS decoder (the format is described in format.h).
+#include <cstdint>
 #include <memory>
 #include <new>
 
+#include "codec/container.h"
 #include "codec/decode_tables.h"
 #include "codec/lzms.h"
 
@@ -92,6 +94,12 @@ struct Decoder {
   AdaptiveDecodeCode literal, lzOffset, length, deltaOffset, power;
   int32_t x86Scratch[65536];
 
+  // Progress for a consumer on another thread (see LzmsBufferedDecode):
+  // report(context, base + pos) every kReportEvery bytes; false stops.
+  LzmsProgressFn report = nullptr;
+  void* context = nullptr;
+  size_t base = 0;
+
   // Returns the symbol or -1 for a codeword outside a degenerate code.
   LZMS_INLINE int Symbol(AdaptiveDecodeCode& c) {
     bits.Refill();
@@ -122,10 +130,12 @@ struct Decoder {
     return kLengthSlots.base[slot] + bits.Take(kLengthSlots.extra[slot]);
   }
 
-  bool Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
+  bool Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86);
 };
 
-bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+constexpr size_t kReportEvery = 256 * 1024;
+
+bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86) {
   rd.code = Load16(in) << 16 | Load16(in + 2);
   rd.next = in + 4;
   rd.end = in + inSize;
@@ -150,7 +160,13 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   size_t deltaPendingEnd = 0;
 
   size_t pos = 0;
+  // Bytes before pos never change again (until the x86 translation is undone).
+  size_t nextReport = report ? kReportEvery : SIZE_MAX;
   while (pos < outSize) {
+    if (__builtin_expect(pos >= nextReport, 0)) {
+      if (!report(context, base + pos)) return false;
+      nextReport = pos + kReportEvery;
+    }
     if (!rd.Bit(m.main[m.mainState], m.mainState, kMainStates - 1)) {
       const int sym = Symbol(literal);
       if (sym < 0) return false;
@@ -244,19 +260,28 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     deltaPendingEnd = pos;
   }
 
-  X86Filter(out, outSize, x86Scratch, true);
+  if (undoX86) X86Filter(out, outSize, x86Scratch, true);
   return true;
 }
 
 }  // namespace
-}  // namespace lzms
 
-bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+bool DecodeStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86,
+                  LzmsProgressFn report, void* context, size_t base) {
   // The stream is 16-bit units, and the range decoder starts from two of them.
   if (in == nullptr || inSize < 4 || (inSize & 1) != 0) return false;
   if (outSize == 0) return true;
   if (out == nullptr || outSize > 0x7FFFFFFF) return false;
-  std::unique_ptr<lzms::Decoder> d(new (std::nothrow) lzms::Decoder);
+  std::unique_ptr<Decoder> d(new (std::nothrow) Decoder);
   if (!d) return false;
-  return d->Run(in, inSize, out, outSize);
+  d->report = report;
+  d->context = context;
+  d->base = base;
+  return d->Run(in, inSize, out, outSize, undoX86);
+}
+
+}  // namespace lzms
+
+bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  return lzms::DecodeStream(in, inSize, out, outSize, true, nullptr, nullptr, 0);
 }

@@ -139,7 +139,22 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens);
 void BuildCodewords(const uint8_t* lens, unsigned num, uint32_t* codewords);
 
 // The reversible x86 translation; `undo` selects the decoder's direction.
-// `scratch` must hold 65536 entries.
+// `scratch` must hold 65536 entries. Data of kX86MinSize bytes or fewer is
+// left as it is.
+constexpr size_t kX86MinSize = 17;
 void X86Filter(uint8_t* data, size_t size, int32_t* scratch, bool undo);
+
+// The same translation in steps, for a consumer that finishes the start of a
+// chunk while the rest is still being decoded. Bytes before `next` are final.
+struct X86State {
+  int32_t next;     // first position not yet examined
+  int32_t lastX86;  // end of the last instruction that looked like x86 code
+  int32_t end;      // no instruction starts at or after this position
+  int32_t lastUse[65536];
+};
+void X86Begin(X86State* s, size_t size);
+// Translates the instructions that start before min(stop, s->end).
+// window[k] is the byte at position base + k; it must reach stop + 16.
+void X86Step(X86State* s, uint8_t* window, int32_t base, int32_t stop, bool undo);
 
 }  // namespace lzms

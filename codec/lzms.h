@@ -22,6 +22,19 @@ std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize);
 bool LzmsBufferedDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
                             size_t* actualSize);
 
+// Told by a decoder working for a consumer on another thread that the first
+// `decoded` bytes of the output hold their decoded values; returning false
+// stops the decoder (it then fails).
+using LzmsProgressFn = bool (*)(void* context, size_t decoded);
+
+// LzmsBufferedDecompress for a consumer that writes the output out while it
+// is decoded: `progress` is called as the bytes come (and at the end of every
+// chunk), and the x86 translation is left in place, for the consumer to undo
+// on its own copy with the LzmsFinisher of finisher.h (the output must stay
+// untouched until the decoder returns: later matches copy from it).
+bool LzmsBufferedDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, size_t* actualSize,
+                        LzmsProgressFn progress, void* context);
+
 // Buffered container of `in`, cut into chunks of chunkSize bytes (0: one chunk
 // holding everything).
 std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size_t chunkSize = 0);

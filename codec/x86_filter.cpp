@@ -49,25 +49,31 @@ inline int32_t SkipToCandidate(const uint8_t* data, int32_t i, int32_t end, cons
 
 }  // namespace
 
-void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
-  constexpr int32_t kMaxDistance = 1023, kIdWindow = 65535;
-  if (size <= 17) return;
-  for (unsigned i = 0; i < 65536; ++i) lastUse[i] = -kIdWindow - 1;
-  int32_t lastX86 = -kMaxDistance - 1;
-  const int32_t end = static_cast<int32_t>(size - 16);
+namespace {
 
-  // Bytes that can start a considered instruction.
-  static constexpr auto kStarts = [] {
-    std::array<uint8_t, 256> t{};
-    t[0x48] = t[0x4C] = t[0xE8] = t[0xE9] = t[0xF0] = t[0xFF] = 1;
-    return t;
-  }();
-  for (int32_t i = 1; i < end;) {
-    if (!kStarts[data[i]]) {
-      i = SkipToCandidate(data, i + 1, end, kStarts.data());
+constexpr int32_t kMaxDistance = 1023, kIdWindow = 65535;
+
+// Bytes that can start a considered instruction.
+constexpr auto kStarts = [] {
+  std::array<uint8_t, 256> t{};
+  t[0x48] = t[0x4C] = t[0xE8] = t[0xE9] = t[0xF0] = t[0xFF] = 1;
+  return t;
+}();
+
+// The translation loop over instruction starts i in [*next, stop). window[k]
+// is the byte at position base + k and must hold everything up to stop + 16:
+// an instruction reads at most 7 bytes from its start, the scan 16. Stopping
+// anywhere and going on later with the same state gives the same bytes as
+// one pass, which lets a consumer finish bytes while later ones still decode.
+void Translate(uint8_t* window, int32_t base, int32_t* next, int32_t* lastX86, int32_t* lastUse, int32_t stop,
+               bool undo) {
+  int32_t i = *next, x86 = *lastX86;
+  while (i < stop) {
+    const uint8_t* p = window + (i - base);
+    if (!kStarts[p[0]]) {
+      i = base + SkipToCandidate(window, i - base + 1, stop - base, kStarts.data());
       continue;
     }
-    const uint8_t* p = data + i;
     int32_t opcodeBytes;
     int32_t maxDistance = kMaxDistance;
     switch (p[0]) {
@@ -104,10 +110,10 @@ void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
         ++i;
         continue;
     }
-    uint8_t* operand = data + i + opcodeBytes;
+    uint8_t* operand = window + (i - base) + opcodeBytes;
     uint32_t value =
         operand[0] | operand[1] << 8 | operand[2] << 16 | static_cast<uint32_t>(operand[3]) << 24;
-    const bool translate = i - lastX86 <= maxDistance;
+    const bool translate = i - x86 <= maxDistance;
     uint32_t relative = value;
     if (translate) {
       value = undo ? value - static_cast<uint32_t>(i) : value + static_cast<uint32_t>(i);
@@ -119,10 +125,32 @@ void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
     }
     const uint16_t target = static_cast<uint16_t>(i + relative);
     const int32_t last = i + opcodeBytes + 3;
-    if (last - lastUse[target] <= kIdWindow) lastX86 = last;
+    if (last - lastUse[target] <= kIdWindow) x86 = last;
     lastUse[target] = last;
     i += opcodeBytes + 4;
   }
+  *next = i;
+  *lastX86 = x86;
+}
+
+}  // namespace
+
+void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
+  if (size <= kX86MinSize) return;
+  for (unsigned i = 0; i < 65536; ++i) lastUse[i] = -kIdWindow - 1;
+  int32_t next = 1, lastX86 = -kMaxDistance - 1;
+  Translate(data, 0, &next, &lastX86, lastUse, static_cast<int32_t>(size - 16), undo);
+}
+
+void X86Begin(X86State* s, size_t size) {
+  s->next = 1;
+  s->lastX86 = -kMaxDistance - 1;
+  s->end = size <= kX86MinSize ? 0 : static_cast<int32_t>(size - 16);
+  for (unsigned i = 0; i < 65536; ++i) s->lastUse[i] = -kIdWindow - 1;
+}
+
+void X86Step(X86State* s, uint8_t* window, int32_t base, int32_t stop, bool undo) {
+  Translate(window, base, &s->next, &s->lastX86, s->lastUse, stop < s->end ? stop : s->end, undo);
 }
 
 }  // namespace lzms
