@@ -15,6 +15,9 @@ namespace {
 inline uint32_t Load16(const uint8_t* p) { return p[0] | static_cast<uint32_t>(p[1]) << 8; }
 
 // Range decoder over the front of the stream; past the end it reads zeros.
+// It and the bit reader live in Run's locals, where the compiler keeps them in
+// registers: as members of the heap Decoder, every byte written to the output
+// (through a uint8_t pointer, which may alias anything) would force reloads.
 struct RangeDecoder {
   uint32_t range = 0xFFFFFFFF;
   uint32_t code = 0;
@@ -45,6 +48,9 @@ struct RangeDecoder {
     return bit;
   }
 };
+
+using OffsetCode = AdaptiveDecodeCode<10, kMaxOffsetSyms>;
+using LengthCode = AdaptiveDecodeCode<9, kLengthSyms>;
 
 // Bit reader over the back of the stream, last unit first, high bit first;
 // before the first unit it reads zeros.
@@ -85,13 +91,45 @@ struct BackwardBits {
     avail -= n;
     return v;
   }
+
+  // Returns the symbol or -1 for a codeword outside a degenerate code.
+  template <class Code>
+  LZMS_INLINE int Symbol(Code& c) {
+    Refill();
+    uint32_t entry = c.table[buf >> (64 - Code::kTableBits)];
+    if (entry >= 0x8000) {
+      if (entry == kInvalid) return -1;
+      entry = c.table[(entry & 0x7FFF) + ((buf >> (64 - kMaxCodewordLen)) & ((1u << Code::kSubBits) - 1))];
+    }
+    const unsigned sym = entry & 0x7FF;
+    const unsigned len = entry >> 11;
+    buf <<= len;
+    avail -= len;
+    c.freqs[sym]++;
+    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
+    return static_cast<int>(sym);
+  }
+
+  // Offset or raw delta offset: slot, then extra bits. 0 means failure.
+  LZMS_INLINE uint32_t Offset(OffsetCode& c) {
+    const int slot = Symbol(c);
+    if (slot < 0) return 0;
+    return kOffsetSlots.base[slot] + Take(kOffsetSlots.extra[slot]);
+  }
+
+  LZMS_INLINE uint32_t Length(LengthCode& c) {
+    const int slot = Symbol(c);
+    if (slot < 0) return 0;
+    return kLengthSlots.base[slot] + Take(kLengthSlots.extra[slot]);
+  }
 };
 
 struct Decoder {
-  RangeDecoder rd;
-  BackwardBits bits;
   DecisionModels m;
-  AdaptiveDecodeCode literal, lzOffset, length, deltaOffset, power;
+  AdaptiveDecodeCode<10, kLiteralSyms> literal;
+  OffsetCode lzOffset, deltaOffset;
+  LengthCode length;
+  AdaptiveDecodeCode<7, kPowerSyms> power;  // 8 symbols: no codeword is longer than 7 bits
   int32_t x86Scratch[65536];
 
   // Progress for a consumer on another thread (see LzmsBufferedDecode):
@@ -100,45 +138,17 @@ struct Decoder {
   void* context = nullptr;
   size_t base = 0;
 
-  // Returns the symbol or -1 for a codeword outside a degenerate code.
-  LZMS_INLINE int Symbol(AdaptiveDecodeCode& c) {
-    bits.Refill();
-    uint32_t entry = c.table[bits.buf >> (64 - kTableBits)];
-    if (entry >= 0x8000) {
-      if (entry == kInvalid) return -1;
-      entry = c.table[(entry & 0x7FFF) + ((bits.buf >> (64 - kMaxCodewordLen)) & ((1u << kSubBits) - 1))];
-    }
-    const unsigned sym = entry & 0x7FF;
-    const unsigned len = entry >> 11;
-    bits.buf <<= len;
-    bits.avail -= len;
-    c.freqs[sym]++;
-    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
-    return static_cast<int>(sym);
-  }
-
-  // Offset or raw delta offset: slot, then extra bits. 0 means failure.
-  LZMS_INLINE uint32_t Offset(AdaptiveDecodeCode& c) {
-    const int slot = Symbol(c);
-    if (slot < 0) return 0;
-    return kOffsetSlots.base[slot] + bits.Take(kOffsetSlots.extra[slot]);
-  }
-
-  LZMS_INLINE uint32_t Length() {
-    const int slot = Symbol(length);
-    if (slot < 0) return 0;
-    return kLengthSlots.base[slot] + bits.Take(kLengthSlots.extra[slot]);
-  }
-
   bool Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86);
 };
 
 constexpr size_t kReportEvery = 256 * 1024;
 
 bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86) {
+  RangeDecoder rd;
   rd.code = Load16(in) << 16 | Load16(in + 2);
   rd.next = in + 4;
   rd.end = in + inSize;
+  BackwardBits bits;
   bits.begin = in;
   bits.next = in + inSize;
 
@@ -148,6 +158,10 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   length.Init(kLengthSyms, kLengthRebuild);
   deltaOffset.Init(offsetSlots, kOffsetRebuild);
   power.Init(kPowerSyms, kPowerRebuild);
+
+  // Decision states, in locals for the same reason as the readers.
+  uint32_t mainState = 0, matchState = 0, lzState = 0, deltaState = 0;
+  uint32_t lzRepState0 = 0, lzRepState1 = 0, deltaRepState0 = 0, deltaRepState1 = 0;
 
   // Repeat queues; an item's own offset waits in `pending` until one more item
   // has been decoded (the decoder applies it lazily, at the next match of the
@@ -167,27 +181,27 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
       if (!report(context, base + pos)) return false;
       nextReport = pos + kReportEvery;
     }
-    if (!rd.Bit(m.main[m.mainState], m.mainState, kMainStates - 1)) {
-      const int sym = Symbol(literal);
+    if (!rd.Bit(m.main[mainState], mainState, kMainStates - 1)) {
+      const int sym = bits.Symbol(literal);
       if (sym < 0) return false;
       out[pos++] = static_cast<uint8_t>(sym);
       continue;
     }
 
-    if (!rd.Bit(m.match[m.matchState], m.matchState, kMatchStates - 1)) {
+    if (!rd.Bit(m.match[matchState], matchState, kMatchStates - 1)) {
       // LZ match.
       if (lzPending && pos != lzPendingEnd) {
         lzReps[3] = lzReps[2], lzReps[2] = lzReps[1], lzReps[1] = lzReps[0], lzReps[0] = lzPending;
         lzPending = 0;
       }
       uint32_t offset;
-      if (!rd.Bit(m.lz[m.lzState], m.lzState, kOtherStates - 1)) {
-        offset = Offset(lzOffset);
+      if (!rd.Bit(m.lz[lzState], lzState, kOtherStates - 1)) {
+        offset = bits.Offset(lzOffset);
         if (offset == 0) return false;
-      } else if (!rd.Bit(m.lzRep[0][m.lzRepState[0]], m.lzRepState[0], kOtherStates - 1)) {
+      } else if (!rd.Bit(m.lzRep[0][lzRepState0], lzRepState0, kOtherStates - 1)) {
         offset = lzReps[0];
         lzReps[0] = lzReps[1], lzReps[1] = lzReps[2], lzReps[2] = lzReps[3];
-      } else if (!rd.Bit(m.lzRep[1][m.lzRepState[1]], m.lzRepState[1], kOtherStates - 1)) {
+      } else if (!rd.Bit(m.lzRep[1][lzRepState1], lzRepState1, kOtherStates - 1)) {
         offset = lzReps[1];
         lzReps[1] = lzReps[2], lzReps[2] = lzReps[3];
       } else {
@@ -198,7 +212,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
         lzReps[3] = lzReps[2], lzReps[2] = lzReps[1], lzReps[1] = lzReps[0], lzReps[0] = lzPending;
       lzPending = offset;
 
-      const uint32_t len = Length();
+      const uint32_t len = bits.Length(length);
       if (len == 0 || len > outSize - pos || offset > pos) return false;
       uint8_t* dst = out + pos;
       const uint8_t* src = dst - offset;
@@ -224,16 +238,16 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
       deltaPending = 0;
     }
     uint64_t pair;
-    if (!rd.Bit(m.delta[m.deltaState], m.deltaState, kOtherStates - 1)) {
-      const int pw = Symbol(power);
+    if (!rd.Bit(m.delta[deltaState], deltaState, kOtherStates - 1)) {
+      const int pw = bits.Symbol(power);
       if (pw < 0) return false;
-      const uint32_t raw = Offset(deltaOffset);
+      const uint32_t raw = bits.Offset(deltaOffset);
       if (raw == 0) return false;
       pair = static_cast<uint64_t>(pw) << 32 | raw;
-    } else if (!rd.Bit(m.deltaRep[0][m.deltaRepState[0]], m.deltaRepState[0], kOtherStates - 1)) {
+    } else if (!rd.Bit(m.deltaRep[0][deltaRepState0], deltaRepState0, kOtherStates - 1)) {
       pair = deltaReps[0];
       deltaReps[0] = deltaReps[1], deltaReps[1] = deltaReps[2], deltaReps[2] = deltaReps[3];
-    } else if (!rd.Bit(m.deltaRep[1][m.deltaRepState[1]], m.deltaRepState[1], kOtherStates - 1)) {
+    } else if (!rd.Bit(m.deltaRep[1][deltaRepState1], deltaRepState1, kOtherStates - 1)) {
       pair = deltaReps[1];
       deltaReps[1] = deltaReps[2], deltaReps[2] = deltaReps[3];
     } else {
@@ -246,7 +260,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     }
     deltaPending = pair;
 
-    const uint32_t len = Length();
+    const uint32_t len = bits.Length(length);
     const unsigned pw = static_cast<unsigned>(pair >> 32);
     const uint64_t span = uint64_t{1} << pw;
     const uint64_t distance = (pair & 0xFFFFFFFFu) << pw;

@@ -7,21 +7,28 @@
 
 namespace lzms {
 
-// A table entry is symbol | length << 11. Codewords longer than kTableBits go
-// through the primary entry 0x8000 | start of a 32-entry second-level table
-// indexed by the next 15 - kTableBits bits. kInvalid marks a hole, which only
-// the degenerate one-symbol code has.
-constexpr unsigned kTableBits = 10;
-constexpr unsigned kSubBits = kMaxCodewordLen - kTableBits;
+// A table entry is symbol | length << 11. Codewords longer than TableBits go
+// through the primary entry 0x8000 | start of a second-level table indexed by
+// the next 15 - TableBits bits. kInvalid marks a hole, which only the
+// degenerate one-symbol code has.
 constexpr uint16_t kInvalid = 0xFFFF;
 
+// The primary table is rewritten at every rebuild, so its size is a trade:
+// codes rebuilt often over few symbols (lengths, powers) take a smaller one.
+template <unsigned TableBits, unsigned MaxSyms>
 struct AdaptiveDecodeCode {
+  static constexpr unsigned kTableBits = TableBits;
+  static constexpr unsigned kSubBits = kMaxCodewordLen - TableBits;
+  static_assert((1u << TableBits) + (MaxSyms << kSubBits) <= 0x8000, "subtable index must fit 15 bits");
+
   unsigned num = 0;
   unsigned rebuildEvery = 0;
   unsigned untilRebuild = 0;
-  uint32_t freqs[kMaxOffsetSyms];
-  uint8_t lens[kMaxOffsetSyms];
-  uint16_t table[(1u << kTableBits) + (kMaxOffsetSyms << kSubBits)];
+  uint32_t freqs[MaxSyms];
+  uint8_t lens[MaxSyms];
+  // Long codewords of one primary prefix share a second-level table, and
+  // there are at most as many prefixes as symbols.
+  alignas(16) uint16_t table[(1u << TableBits) + (MaxSyms << kSubBits)];
 
   void Init(unsigned numSyms, unsigned every) {
     num = numSyms;
@@ -40,6 +47,18 @@ struct AdaptiveDecodeCode {
     untilRebuild = rebuildEvery;
   }
 
+  // n (a power of two) copies of entry from table[first], first a multiple of n.
+  void Put(unsigned first, unsigned n, uint16_t entry) {
+    if (n >= 4) {
+      // Four entries per store; runs are aligned to their size.
+      const uint64_t four = entry * 0x0001000100010001ull;
+      uint16_t* p = table + first;
+      for (unsigned i = 0; i < n; i += 4) std::memcpy(p + i, &four, 8);
+    } else {
+      for (unsigned i = 0; i < n; ++i) table[first + i] = entry;
+    }
+  }
+
   void Fill() {
     // A code of two or more symbols is complete and covers every entry.
     if (num < 2) std::memset(table, 0xFF, sizeof(uint16_t) << kTableBits);
@@ -48,30 +67,32 @@ struct AdaptiveDecodeCode {
     for (unsigned s = 0; s < num; ++s) counts[lens[s]]++;
     unsigned start[kMaxCodewordLen + 2] = {};
     for (unsigned len = 1; len <= kMaxCodewordLen; ++len) start[len + 1] = start[len] + counts[len];
-    uint16_t sorted[kMaxOffsetSyms];
+    uint16_t sorted[MaxSyms];
     for (unsigned s = 0; s < num; ++s) sorted[start[lens[s]]++] = static_cast<uint16_t>(s);
     const unsigned total = start[kMaxCodewordLen + 1];
 
     uint32_t code = 0;  // left-aligned to kMaxCodewordLen bits
-    unsigned nextSub = 1u << kTableBits;
-    unsigned lastPrefix = ~0u;  // long codewords come in increasing order
-    for (unsigned k = 0; k < total; ++k) {
+    unsigned k = 0;
+    // Short codewords: runs in the primary table.
+    for (; k < total; ++k) {
       const unsigned sym = sorted[k], len = lens[sym];
-      const uint16_t entry = static_cast<uint16_t>(sym | len << 11);
-      if (len <= kTableBits) {
-        const unsigned first = code >> kSubBits, n = 1u << (kTableBits - len);
-        for (unsigned i = 0; i < n; ++i) table[first + i] = entry;
-      } else {
-        const unsigned prefix = code >> kSubBits;
-        if (prefix != lastPrefix) {
-          lastPrefix = prefix;
-          table[prefix] = static_cast<uint16_t>(0x8000 | nextSub);
-          nextSub += 1u << kSubBits;
-        }
-        const unsigned first = (table[prefix] & 0x7FFF) + (code & ((1u << kSubBits) - 1));
-        const unsigned n = 1u << (kMaxCodewordLen - len);
-        for (unsigned i = 0; i < n; ++i) table[first + i] = entry;
+      if (len > kTableBits) break;
+      Put(code >> kSubBits, 1u << (kTableBits - len), static_cast<uint16_t>(sym | len << 11));
+      code += 1u << (kMaxCodewordLen - len);
+    }
+    // Long ones: second-level tables, in increasing prefix order.
+    unsigned nextSub = 1u << kTableBits;
+    unsigned lastPrefix = ~0u;
+    for (; k < total; ++k) {
+      const unsigned sym = sorted[k], len = lens[sym];
+      const unsigned prefix = code >> kSubBits;
+      if (prefix != lastPrefix) {
+        lastPrefix = prefix;
+        table[prefix] = static_cast<uint16_t>(0x8000 | nextSub);
+        nextSub += 1u << kSubBits;
       }
+      const unsigned first = (table[prefix] & 0x7FFF) + (code & ((1u << kSubBits) - 1));
+      Put(first, 1u << (kMaxCodewordLen - len), static_cast<uint16_t>(sym | len << 11));
       code += 1u << (kMaxCodewordLen - len);
     }
   }
