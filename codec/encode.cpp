@@ -311,16 +311,17 @@ class Compressor {
 
 std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize) {
   using namespace lzms;
-  std::vector<uint8_t> data(in, in + inSize);
+  LargeArray<uint8_t> data(inSize);  // filtered copy, read at random by the match finder
+  if (inSize) std::memcpy(data.data(), in, inSize);
   {
     std::unique_ptr<int32_t[]> scratch(new int32_t[65536]);
-    X86Filter(data.data(), data.size(), scratch.get(), false);
+    X86Filter(data.data(), inSize, scratch.get(), false);
   }
   std::vector<uint16_t> front, back;
   front.reserve(inSize / 4 + 16);
   back.reserve(inSize / 4 + 16);
   {
-    auto c = std::make_unique<Compressor>(data.data(), data.size());
+    auto c = std::make_unique<Compressor>(data.data(), inSize);
     c->Run(&front, &back);
   }
   std::vector<uint8_t> out;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/encode_memory.h"
+
 namespace lzms {
 
 constexpr uint32_t kNoPos = 0xFFFFFFFF;
@@ -40,10 +42,10 @@ class MatchFinder {
   MatchFinder(const uint8_t* data, size_t size)
       : data_(data),
         size_(size),
-        head_(size_t{1} << kHashBits, kNoPos),
-        head3_(size_t{1} << kHash3Bits, kNoPos),
-        child_(2 * size),
-        deltaHead_(size_t{kDeltaPowers} << kDeltaHashBits, kNoPos) {}
+        heads_(kHeads),
+        child_(2 * size) {  // every link is written before it is read
+    for (size_t k = 0; k < kHeads; ++k) heads_[k] = kNoPos;
+  }
 
   // Inserts pos (the next position not yet inserted) and lists its matches of
   // 3 bytes or more, of strictly increasing lengths, nearest offsets first for
@@ -51,6 +53,7 @@ class MatchFinder {
   // length is not extended further (the caller does so if it takes it).
   unsigned Find(size_t pos, uint32_t limit, uint32_t nice, Match* out) {
     if (pos + 3 > size_) return 0;
+    Prefetch(pos);
     InsertDelta(pos);
     // Three-byte matches: only the nearest, and only when near enough to
     // beat literals; longer ones come from the tree of 4-byte hashes.
@@ -164,7 +167,26 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  std::vector<uint32_t> head_, head3_, child_, deltaHead_;
+  // The tree walk is a chain of cache misses: head, then the root's links
+  // and bytes. While the parser works on pos, the head of pos + 2 and the
+  // root of pos + 1 are fetched, so those two misses overlap with its work.
+  void Prefetch(size_t pos) {
+    if (pos + 6 > size_) return;
+    __builtin_prefetch(&head_[Hash(data_ + pos + 2, 4, kHashBits)]);
+    const uint32_t root = head_[Hash(data_ + pos + 1, 4, kHashBits)];
+    if (root == kNoPos) return;
+    __builtin_prefetch(&child_[2 * size_t{root}]);
+    __builtin_prefetch(data_ + root);
+  }
+
+  // The three hash tables share one block (one huge page where available).
+  static constexpr size_t kHeadSize = size_t{1} << kHashBits, kHead3Size = size_t{1} << kHash3Bits;
+  static constexpr size_t kHeads = kHeadSize + kHead3Size + (size_t{kDeltaPowers} << kDeltaHashBits);
+  LargeArray<uint32_t> heads_;
+  uint32_t* const head_ = &heads_[0];
+  uint32_t* const head3_ = &heads_[kHeadSize];
+  uint32_t* const deltaHead_ = &heads_[kHeadSize + kHead3Size];
+  LargeArray<uint32_t> child_;
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
 };
 
