@@ -45,6 +45,12 @@ bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uin
   return ok != FALSE;
 }
 
+bool DecompressBlockForWriter(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
+                              size_t outSize, size_t* actual, LzmsProgressFn progress, void* context) {
+  if (!d->handle) return LzmsBufferedDecode(in, inSize, out, outSize, actual, progress, context);
+  return DecompressBlock(d, in, inSize, out, outSize, actual) && progress(context, *actual);
+}
+
 bool UsesSystemDecompressor(const BlockDecompressor* d) { return d->handle != nullptr; }
 
 void CloseBlockDecompressor(BlockDecompressor* d) {

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/lzms.h"
+
 struct BlockDecompressor {
   HMODULE cabinet = nullptr;   // loaded from System32 only
   void* handle = nullptr;      // the API's DECOMPRESSOR_HANDLE, or null for the built-in decoder
@@ -24,6 +26,12 @@ void OpenBlockDecompressor(BlockDecompressor* d, bool forceBuiltIn = false);
 // True only when the whole container decoded; *actual is the byte count written.
 bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
                      size_t* actual);
+
+// The same for a writer that follows the decoding (block_writer.h): the
+// built-in decoder calls progress as it goes and leaves the x86 translation
+// to the writer; the system's decompressor gives final bytes, reported once.
+bool DecompressBlockForWriter(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
+                              size_t outSize, size_t* actual, LzmsProgressFn progress, void* context);
 
 // True when the system's Compression API serves this decompressor.
 bool UsesSystemDecompressor(const BlockDecompressor* d);

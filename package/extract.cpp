@@ -1,10 +1,11 @@
 #include "package/extract.h"
 
 #include <cstring>
-#include <new>
 
 #include "app/helpers.h"
 #include "app/state.h"
+#include "package/block_memory.h"
+#include "package/block_writer.h"
 #include "package/decompressor.h"
 #include "package/package.h"
 
@@ -57,24 +58,6 @@ bool ReadEntryTable(HANDLE file, std::vector<PackageEntry>* entries, uint32_t* b
     entries->push_back(PackageEntry{InstallerState.installDir + L"\\" + Utf8ToWide(name), size});
   }
   return ReadExact(file, blockCount, 4);
-}
-
-// Writes one decompressed block over the output files in table order.
-bool SpreadBlock(ExtractCursor* cursor, const uint8_t* data, uint32_t rawSize) {
-  uint32_t position = 0;
-  while (position < rawSize && cursor->handle != INVALID_HANDLE_VALUE) {
-    const DWORD n = static_cast<DWORD>(cursor->bytesLeft < rawSize - position
-                                           ? cursor->bytesLeft
-                                           : static_cast<uint64_t>(rawSize - position));
-    DWORD written = 0;
-    const bool ok = WriteFile(cursor->handle, data + position, n, &written, nullptr) && written == n;
-    position += n;
-    cursor->bytesLeft -= n;
-    InstallerState.bytesDone += n;
-    if (!ok) return false;
-    if (cursor->bytesLeft == 0) AdvanceToNextFile(cursor);
-  }
-  return true;
 }
 
 }  // namespace
@@ -132,8 +115,12 @@ bool ExtractPayload() {
     }
   }
 
-  std::vector<uint8_t> input, output;
-  bool ok = true;
+  // The files are written on a thread of their own while the blocks decode.
+  BlockWriter writer;
+  bool ok = StartBlockWriter(&writer, &cursor);
+  // Null when the file cannot be mapped: the blocks are read then.
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  BlockBuffer input, output;
   for (uint32_t b = 0; b < blockCount && ok && cursor.failedPath.empty(); ++b) {
     uint32_t sizes[2] = {};  // raw, compressed
     LARGE_INTEGER here{}, zero{};
@@ -142,25 +129,38 @@ bool ExtractPayload() {
          static_cast<uint64_t>(here.QuadPart) <= packageEnd &&
          sizes[1] <= packageEnd - static_cast<uint64_t>(here.QuadPart);
     if (!ok) break;
-    try {
-      input.resize(sizes[1]);
-      output.resize(sizes[0]);
-    } catch (const std::bad_alloc&) {
-      ok = false;
+    const uint64_t at = static_cast<uint64_t>(here.QuadPart);
+    const uint8_t* in = nullptr;
+    void* view = mapping ? MapBlockView(mapping, at, sizes[1], &in) : nullptr;
+    if (view) {
+      LARGE_INTEGER next{};
+      next.QuadPart = static_cast<LONGLONG>(at + sizes[1]);
+      ok = SetFilePointerEx(file, next, nullptr, FILE_BEGIN);
+    } else {
+      ok = ReserveBlockBuffer(&input, sizes[1]) && ReadExact(file, input.bytes.get(), sizes[1]);
+      in = input.bytes.get();
+    }
+    ok = ok && ReserveBlockBuffer(&output, sizes[0]);
+    if (!ok) {
+      if (view) UnmapViewOfFile(view);
       break;
     }
+    uint8_t* out = output.bytes.get();
+    BeginBlock(&writer, in, sizes[1], out, sizes[0], UsesSystemDecompressor(&decompressor));
     size_t actual = 0;
-    ok = ReadExact(file, input.data(), sizes[1]) &&
-         DecompressBlock(&decompressor, input.data(), sizes[1], output.data(), sizes[0], &actual) &&
-         actual == sizes[0];
-    if (ok) ok = SpreadBlock(&cursor, output.data(), sizes[0]);
+    const bool decoded =
+        DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, ReportDecoded, &writer);
+    ok = EndBlock(&writer, decoded && actual == sizes[0]);
+    if (view) UnmapViewOfFile(view);
   }
+  StopBlockWriter(&writer);
   // A stream that ends before every entry is complete is as damaged as a
   // block that fails: the install must not report the files as written.
   const bool complete = cursor.handle == INVALID_HANDLE_VALUE && cursor.index >= cursor.entries.size();
 
   if (cursor.handle != INVALID_HANDLE_VALUE) CloseHandle(cursor.handle);
   CloseBlockDecompressor(&decompressor);
+  if (mapping) CloseHandle(mapping);
   CloseHandle(file);
 
   std::lock_guard<std::mutex> lock(InstallerState.statusMutex);

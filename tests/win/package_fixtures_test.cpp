@@ -36,4 +36,44 @@ TEST_P(FixtureTest, ExtractsTheFixtureFiles) {
 INSTANTIATE_TEST_SUITE_P(Packers, FixtureTest,
                          ::testing::Values(L"wimlib-setup.bin", L"norvale-pack-setup.bin"));
 
+// Relative names of the files under dir, subfolders included.
+void ListFiles(const std::wstring& dir, const std::wstring& prefix, std::vector<std::wstring>* names) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ListFiles(dir + L"\\" + name, prefix + name + L"\\", names);
+    else
+      names->push_back(prefix + name);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+}
+
+// The build's own setup file holds the stand-in product as one block of
+// machine code over a megabyte: the files are written while the block
+// decodes, its x86 translations undone piece by piece. Every byte must match.
+TEST(BuiltSetup, ExtractsTheStandInProductByteForByte) {
+  const std::wstring setup = OutPath(L"Norvale-Lockra-Setup.exe"), product = OutPath(L"product");
+  std::vector<std::wstring> names;
+  ListFiles(product, L"", &names);
+  ASSERT_FALSE(names.empty()) << "no stand-in product in " << Narrow(product);
+  TempFolder temp;
+  InstallerState.selfPath = setup;
+  InstallerState.installDir = temp.path + L"\\install";
+  ASSERT_TRUE(ReadPackageIndex()) << Narrow(setup);
+  InstallerState.bytesDone = 0;
+  ASSERT_TRUE(ExtractPayload()) << Narrow(ErrorText());
+  uint64_t total = 0;
+  for (const std::wstring& name : names) {
+    const std::vector<uint8_t> expected = ReadFileBytes(product + L"\\" + name);
+    EXPECT_TRUE(ReadFileBytes(InstallerState.installDir + L"\\" + name) == expected) << Narrow(name);
+    total += expected.size();
+  }
+  EXPECT_GT(total, 1u << 20);
+  EXPECT_EQ(InstallerState.bytesDone.load(), total);
+}
+
 }  // namespace

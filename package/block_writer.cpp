@@ -1,0 +1,124 @@
+#include "package/block_writer.h"
+
+#include <new>
+#include <system_error>
+
+#include "app/state.h"
+
+namespace {
+
+// Writes final bytes over the output files in table order; bytes beyond the
+// last entry are dropped.
+bool Spread(ExtractCursor* cursor, const uint8_t* data, size_t size) {
+  size_t position = 0;
+  while (position < size && cursor->handle != INVALID_HANDLE_VALUE) {
+    const uint64_t chunk = size - position < (1u << 30) ? size - position : (1u << 30);
+    const DWORD n = static_cast<DWORD>(cursor->bytesLeft < chunk ? cursor->bytesLeft : chunk);
+    DWORD written = 0;
+    const bool ok = WriteFile(cursor->handle, data + position, n, &written, nullptr) && written == n;
+    position += n;
+    cursor->bytesLeft -= n;
+    InstallerState.bytesDone += n;
+    if (!ok) return false;
+    if (cursor->bytesLeft == 0) AdvanceToNextFile(cursor);
+  }
+  return cursor->failedPath.empty();
+}
+
+// Writes what is final in out[0, decoded); false when a write failed.
+bool WriteAvailable(BlockWriter* w, size_t decoded, size_t* written) {
+  if (w->finalBytes) {
+    const bool ok = decoded <= *written || Spread(w->cursor, w->out + *written, decoded - *written);
+    if (decoded > *written) *written = decoded;
+    return ok;
+  }
+  const uint8_t* bytes = nullptr;
+  while (size_t n = LzmsFinisherNext(w->finisher.get(), w->out, decoded, &bytes)) {
+    if (!Spread(w->cursor, bytes, n)) return false;
+    *written += n;
+  }
+  return true;
+}
+
+void WriterMain(BlockWriter* w) {
+  std::unique_lock<std::mutex> lock(w->mutex);
+  size_t seen = 0, written = 0;
+  for (;;) {
+    w->changed.wait(lock, [&] { return w->quit || (w->writing && (w->decoded != seen || w->ended)); });
+    if (w->quit) return;
+    const size_t decoded = w->decoded;
+    const bool ended = w->ended, decodeOk = w->decodeOk;
+    seen = decoded;
+    if (ended && !decodeOk) {
+      w->writing = false;
+      seen = written = 0;
+      w->changed.notify_all();
+      continue;
+    }
+    lock.unlock();
+    const bool ok = (w->finalBytes || w->finisherReady) && WriteAvailable(w, decoded, &written);
+    lock.lock();
+    if (!ok) w->writeOk = false;
+    if (!ok || ended) {
+      // Failed, or the whole block is out (every decoded byte was reported
+      // before the end): let the decoding thread go on.
+      w->writing = false;
+      seen = written = 0;
+      w->changed.notify_all();
+    }
+  }
+}
+
+}  // namespace
+
+bool StartBlockWriter(BlockWriter* w, ExtractCursor* cursor) {
+  w->cursor = cursor;
+  w->finisher.reset(new (std::nothrow) LzmsFinisher);
+  if (!w->finisher) return false;
+  try {
+    w->thread = std::thread(WriterMain, w);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, const uint8_t* out,
+                size_t outSize, bool finalBytes) {
+  std::lock_guard<std::mutex> lock(w->mutex);
+  w->out = out;
+  w->finalBytes = finalBytes;
+  // A header the finisher refuses is one the decoder refuses as well.
+  w->finisherReady = !finalBytes && LzmsFinisherBegin(w->finisher.get(), container, containerSize, outSize);
+  w->decoded = 0;
+  w->ended = w->decodeOk = false;
+  w->writing = true;
+}
+
+bool ReportDecoded(void* context, size_t decoded) {
+  auto* w = static_cast<BlockWriter*>(context);
+  std::lock_guard<std::mutex> lock(w->mutex);
+  w->decoded = decoded;
+  w->changed.notify_all();
+  return w->writeOk;
+}
+
+bool EndBlock(BlockWriter* w, bool decodedWhole) {
+  std::unique_lock<std::mutex> lock(w->mutex);
+  w->ended = true;
+  w->decodeOk = decodedWhole;
+  w->changed.notify_all();
+  w->changed.wait(lock, [&] { return !w->writing; });
+  return decodedWhole && w->writeOk;
+}
+
+void StopBlockWriter(BlockWriter* w) {
+  if (w->thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      w->quit = true;
+      w->changed.notify_all();
+    }
+    w->thread.join();
+  }
+}

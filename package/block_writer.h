@@ -1,0 +1,57 @@
+// Writing the blocks' bytes over the output files on a thread of its own, so
+// that the disk works while the extraction decodes: the decoder reports how
+// far it got, and the writer hands the final bytes to the files as they come.
+// One block at a time: the decoding thread begins a block, decodes it with
+// ReportDecoded as its progress callback, ends it, and only then reuses the
+// block's buffers.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "codec/finisher.h"
+#include "package/extract.h"
+
+struct BlockWriter {
+  std::thread thread;
+  std::mutex mutex;
+  std::condition_variable changed;
+  ExtractCursor* cursor = nullptr;
+  std::unique_ptr<LzmsFinisher> finisher;  // undoes the built-in decoder's x86 translation
+
+  // The block in hand, set by BeginBlock.
+  const uint8_t* out = nullptr;
+  bool finalBytes = false;  // decoded bytes are final (the system's decompressor)
+  bool finisherReady = false;
+  bool writing = false;   // the writer still owns the block
+  size_t decoded = 0;     // out[0, decoded) are decoded
+  bool ended = false;     // the decoder returned...
+  bool decodeOk = false;  // ...with the whole block
+  bool writeOk = true;    // no write has failed, every file could be opened
+  bool quit = false;
+};
+
+// Starts the writer thread over the cursor (its first file already open).
+// False when no thread or memory could be had.
+bool StartBlockWriter(BlockWriter* w, ExtractCursor* cursor);
+
+// Hands a block to the writer before its decoding starts. `container` (what
+// the decoder reads) and `out` (what it fills) stay untouched until EndBlock.
+void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, const uint8_t* out,
+                size_t outSize, bool finalBytes);
+
+// The decoder's progress callback (context: the writer). False once the
+// writer has failed, which stops the decoder.
+bool ReportDecoded(void* context, size_t decoded);
+
+// The decoder returned; with decodedWhole the block is complete and is
+// written to its end, otherwise the writer stops where it is. Waits until the
+// writer lets go of the block; true when it was written whole.
+bool EndBlock(BlockWriter* w, bool decodedWhole);
+
+// Stops and joins the writer thread.
+void StopBlockWriter(BlockWriter* w);
