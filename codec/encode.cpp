@@ -152,6 +152,24 @@ class Compressor {
     }
   }
 
+  // OfferLengths for a delta match, skipping the lengths for which an
+  // explicit LZ match from the same position was offered at no greater cost
+  // (with the same length cost, the delta offer could only lose there).
+  void OfferUncovered(uint32_t at, uint32_t base, uint32_t from, uint32_t to, const Item& item) {
+    if (from < 3) {  // below every LZ match
+      OfferLengths(at, base, from, std::min(to, 2u), item);
+      from = 3;
+    }
+    // The covered lengths run on from 3: match k covers those above match k - 1.
+    for (unsigned k = 0; k < numCover_ && from <= to; ++k) {
+      const Cover& c = cover_[k];
+      if (c.length < from) continue;
+      if (c.base > base) OfferLengths(at, base, from, std::min(to, c.length), item);
+      from = c.length + 1;
+    }
+    if (from <= to) OfferLengths(at, base, from, to, item);
+  }
+
   // Parses one window starting at `start` and codes it; returns where it ends.
   size_t ParseWindow(size_t start) {
     RefreshCosts();
@@ -209,6 +227,7 @@ class Compressor {
       const unsigned found = finder_.Find(pos, limit, kNiceLength, matches_);
       uint32_t prevLen = 2;
       const uint32_t explicitBase = cost + LzHeader(s, false, 0);
+      numCover_ = 0;
       for (unsigned k = 0; k < found; ++k) {
         const uint32_t len = matches_[k].length, off = matches_[k].offset;
         const Item item{len, ItemKind::kLzExplicit, 0, 0, off};
@@ -217,7 +236,9 @@ class Compressor {
           break;
         }
         const unsigned slot = slotOf_(off);
-        OfferLengths(i, explicitBase + lzOffsetCost_[slot], prevLen + 1, len, item);
+        const uint32_t base = explicitBase + lzOffsetCost_[slot];
+        OfferLengths(i, base, prevLen + 1, len, item);
+        cover_[numCover_++] = Cover{len, base};
         prevLen = len;
       }
 
@@ -234,7 +255,7 @@ class Compressor {
             if (len > longLen) longLen = len, longItem = item;
             continue;
           }
-          OfferLengths(i, cost + DeltaHeader(s, true, r), 2, len, item);
+          OfferUncovered(i, cost + DeltaHeader(s, true, r), 2, len, item);
         }
         const uint32_t deltaBase = cost + DeltaHeader(s, false, 0);
         for (unsigned p = 0; p < kDeltaPowers; ++p) {
@@ -251,7 +272,7 @@ class Compressor {
             continue;
           }
           const unsigned slot = slotOf_(raw);
-          OfferLengths(i, deltaBase + powerCost_[p] + deltaOffsetCost_[slot], 3, len, item);
+          OfferUncovered(i, deltaBase + powerCost_[p] + deltaOffsetCost_[slot], 3, len, item);
         }
       }
 
@@ -300,6 +321,11 @@ class Compressor {
   std::vector<Item> path_;
   uint32_t reach_ = 0, cleared_ = 0;
   Match matches_[kMaxMatches];
+  struct Cover {
+    uint32_t length, base;  // explicit LZ offers of lengths up to `length` cost base + length cost
+  };
+  Cover cover_[kMaxMatches];
+  unsigned numCover_ = 0;
   uint32_t literalCost_[256] = {};
   uint32_t lengthCost_[kNiceLength + 1] = {};
   uint32_t lzOffsetCost_[kMaxOffsetSyms] = {}, deltaOffsetCost_[kMaxOffsetSyms] = {};

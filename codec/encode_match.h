@@ -148,20 +148,43 @@ class MatchFinder {
     return (v * 2654435761u) >> (32 - bits);
   }
 
+  uint32_t DeltaHash(size_t pos, unsigned power) const {
+    const uint8_t* x = data_ + pos;
+    const ptrdiff_t s = ptrdiff_t{1} << power;
+    const uint32_t v = static_cast<uint8_t>(x[0] - x[-s]) | static_cast<uint8_t>(x[1] - x[1 - s]) << 8 |
+                       static_cast<uint8_t>(x[2] - x[2 - s]) << 16;
+    return ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (power << kDeltaHashBits);
+  }
+
+  // Positions are inserted one after another, so the hashes of pos + 1 and
+  // pos + 2 are worked out ahead: the heads of pos + 2 and the bytes at the
+  // candidates of pos + 1 are fetched while the parser works on pos.
   void InsertDelta(size_t pos) {
+    uint32_t(&now)[kDeltaPowers] = deltaHashes_[pos & 3];
+    if (pos != deltaNext_ || pos < 8) {
+      for (unsigned p = 0; p < kDeltaPowers; ++p) {
+        if (pos >= (size_t{1} << p)) now[p] = DeltaHash(pos, p);
+        if (pos + 4 <= size_ && pos + 1 >= 8) deltaHashes_[(pos + 1) & 3][p] = DeltaHash(pos + 1, p);
+      }
+    }
     for (unsigned p = 0; p < kDeltaPowers; ++p) {
-      const size_t span = size_t{1} << p;
-      if (pos < span) {
+      if (pos < (size_t{1} << p)) {
         deltaCandidate_[p] = kNoPos;
         continue;
       }
-      const uint8_t* x = data_ + pos;
-      const ptrdiff_t s = static_cast<ptrdiff_t>(span);
-      const uint32_t v = static_cast<uint8_t>(x[0] - x[-s]) | static_cast<uint8_t>(x[1] - x[1 - s]) << 8 |
-                         static_cast<uint8_t>(x[2] - x[2 - s]) << 16;
-      const uint32_t dh = ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (p << kDeltaHashBits);
-      deltaCandidate_[p] = deltaHead_[dh];
-      deltaHead_[dh] = static_cast<uint32_t>(pos);
+      deltaCandidate_[p] = deltaHead_[now[p]];
+      deltaHead_[now[p]] = static_cast<uint32_t>(pos);
+    }
+    deltaNext_ = kNoPos;
+    if (pos + 5 > size_ || pos + 1 < 8) return;
+    deltaNext_ = pos + 1;
+    uint32_t(&next)[kDeltaPowers] = deltaHashes_[(pos + 1) & 3];
+    uint32_t(&later)[kDeltaPowers] = deltaHashes_[(pos + 2) & 3];
+    for (unsigned p = 0; p < kDeltaPowers; ++p) {
+      later[p] = DeltaHash(pos + 2, p);
+      __builtin_prefetch(&deltaHead_[later[p]]);
+      const uint32_t cand = deltaHead_[next[p]];
+      if (cand != kNoPos) __builtin_prefetch(data_ + cand);
     }
   }
 
@@ -188,6 +211,8 @@ class MatchFinder {
   uint32_t* const deltaHead_ = &heads_[kHeadSize + kHead3Size];
   LargeArray<uint32_t> child_;
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
+  uint32_t deltaHashes_[4][kDeltaPowers] = {};  // by position modulo 4
+  size_t deltaNext_ = kNoPos;                   // the position whose hashes are ready
 };
 
 }  // namespace lzms
