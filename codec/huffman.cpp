@@ -9,8 +9,8 @@ namespace {
 
 // Sorts by (frequency, symbol). Frequencies stay small in LZMS (each period
 // adds at most 1024 to halved counts), so two stable 6-bit bucket passes over
-// the low 12 bits settle almost every call; anything larger falls back to a
-// comparison sort.
+// the low 12 bits settle almost every call (one when all counts are below 64);
+// anything larger falls back to a comparison sort.
 void SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
   uint32_t maxFreq = 0;
   for (unsigned s = 0; s < num; ++s) maxFreq = std::max(maxFreq, freqs[s]);
@@ -19,24 +19,26 @@ void SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
     std::sort(order, order + num);
     return;
   }
+  // Both digits' histograms in one pass over the counts.
+  unsigned low[64] = {}, high[64] = {};
+  for (unsigned s = 0; s < num; ++s) {
+    low[freqs[s] & 63]++;
+    high[freqs[s] >> 6]++;
+  }
+  for (unsigned b = 0, sumLow = 0, sumHigh = 0; b < 64; ++b) {
+    const unsigned l = low[b], h = high[b];
+    low[b] = sumLow;
+    high[b] = sumHigh;
+    sumLow += l;
+    sumHigh += h;
+  }
+  if (maxFreq < 64) {
+    for (unsigned s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    return;
+  }
   uint64_t tmp[kMaxOffsetSyms];
-  unsigned counts[64] = {};
-  for (unsigned s = 0; s < num; ++s) counts[freqs[s] & 63]++;
-  for (unsigned b = 0, sum = 0; b < 64; ++b) {
-    const unsigned c = counts[b];
-    counts[b] = sum;
-    sum += c;
-  }
-  for (unsigned s = 0; s < num; ++s)
-    tmp[counts[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-  std::fill(counts, counts + 64, 0u);
-  for (unsigned i = 0; i < num; ++i) counts[(tmp[i] >> 22) & 63]++;
-  for (unsigned b = 0, sum = 0; b < 64; ++b) {
-    const unsigned c = counts[b];
-    counts[b] = sum;
-    sum += c;
-  }
-  for (unsigned i = 0; i < num; ++i) order[counts[(tmp[i] >> 22) & 63]++] = tmp[i];
+  for (unsigned s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+  for (unsigned i = 0; i < num; ++i) order[high[tmp[i] >> 22]++] = tmp[i];
 }
 
 }  // namespace

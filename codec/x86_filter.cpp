@@ -24,20 +24,38 @@
 namespace lzms {
 namespace {
 
-// First position >= i (or end) whose byte may start a considered instruction.
+// First position >= i (or end) that starts an instruction the translation
+// acts on: one that passes every opcode check below (an E9 jump, too, whose
+// operand is skipped). Most bytes that merely look like an opcode (REX
+// prefixes, FF, E8 in data) are passed over sixteen at a time. The vector
+// loads reach 2 bytes past a block, within the 16 bytes the caller provides.
 inline int32_t SkipToCandidate(const uint8_t* data, int32_t i, int32_t end, const uint8_t* starts) {
 #if defined(__SSE2__)
-  const __m128i k48 = _mm_set1_epi8(0x48), k4C = _mm_set1_epi8(0x4C),
-                kE8 = _mm_set1_epi8(static_cast<char>(0xE8)), kF0 = _mm_set1_epi8(static_cast<char>(0xF0)),
-                kFF = _mm_set1_epi8(static_cast<char>(0xFF));
-  const __m128i kFE = _mm_set1_epi8(static_cast<char>(0xFE));
+  const __m128i k05 = _mm_set1_epi8(0x05), k07 = _mm_set1_epi8(0x07), k15 = _mm_set1_epi8(0x15),
+                k48 = _mm_set1_epi8(0x48), k4C = _mm_set1_epi8(0x4C),
+                k83 = _mm_set1_epi8(static_cast<char>(0x83)), k8B = _mm_set1_epi8(static_cast<char>(0x8B)),
+                k8D = _mm_set1_epi8(static_cast<char>(0x8D)), kE8 = _mm_set1_epi8(static_cast<char>(0xE8)),
+                kF0 = _mm_set1_epi8(static_cast<char>(0xF0)), kF7 = _mm_set1_epi8(static_cast<char>(0xF7)),
+                kFE = _mm_set1_epi8(static_cast<char>(0xFE)), kFF = _mm_set1_epi8(static_cast<char>(0xFF)),
+                k04 = _mm_set1_epi8(0x04);
   while (i + 16 <= end) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    // E8 and E9 differ in the low bit only.
+    const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 2));
+    // E8 call and E9 jmp differ in the low bit only.
+    const __m128i call = _mm_cmpeq_epi8(_mm_and_si128(v0, kFE), kE8);
+    const __m128i callIndirect = _mm_and_si128(_mm_cmpeq_epi8(v0, kFF), _mm_cmpeq_epi8(v1, k15));
+    const __m128i lockAdd = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, kF0), _mm_cmpeq_epi8(v1, k83)),
+                                          _mm_cmpeq_epi8(v2, k05));
+    // lea: 48 or 4C (they differ in bit 2), 8D, ModRM with rm == 5.
+    const __m128i ripModRm = _mm_cmpeq_epi8(_mm_and_si128(v2, k07), k05);
+    const __m128i lea = _mm_and_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(v0, k04), k4C), _mm_cmpeq_epi8(v1, k8D)), ripModRm);
+    // mov: 48 8B, ModRM 05 or 0D (rm == 5 and below 0x10).
+    const __m128i mov = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, k48), _mm_cmpeq_epi8(v1, k8B)),
+                                      _mm_cmpeq_epi8(_mm_and_si128(v2, kF7), k05));
     const __m128i hit =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, k48), _mm_cmpeq_epi8(v, k4C)),
-                     _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, kFE), kE8),
-                                  _mm_or_si128(_mm_cmpeq_epi8(v, kF0), _mm_cmpeq_epi8(v, kFF))));
+        _mm_or_si128(_mm_or_si128(call, callIndirect), _mm_or_si128(lockAdd, _mm_or_si128(lea, mov)));
     const int mask = _mm_movemask_epi8(hit);
     if (mask) return i + __builtin_ctz(static_cast<unsigned>(mask));
     i += 16;
