@@ -1,5 +1,6 @@
 // LZMS decoder (the format is described in format.h).
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -13,6 +14,18 @@ namespace {
 #define LZMS_INLINE inline __attribute__((always_inline))
 
 inline uint32_t Load16(const uint8_t* p) { return p[0] | static_cast<uint32_t>(p[1]) << 8; }
+
+LZMS_INLINE void Copy8(uint8_t* dst, const uint8_t* src) {
+  uint64_t w;
+  std::memcpy(&w, src, 8);
+  std::memcpy(dst, &w, 8);
+}
+
+LZMS_INLINE void Copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t block[16];
+  std::memcpy(block, src, 16);
+  std::memcpy(dst, block, 16);
+}
 
 // Range decoder over the front of the stream; past the end it reads zeros.
 // It and the bit reader live in Run's locals, where the compiler keeps them in
@@ -216,13 +229,15 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
       if (len == 0 || len > outSize - pos || offset > pos) return false;
       uint8_t* dst = out + pos;
       const uint8_t* src = dst - offset;
-      if (offset >= 8 && outSize - pos >= len + 8) {
-        // Whole 8-byte words; the source never overlaps what a word writes.
-        for (uint32_t i = 0; i < len; i += 8) {
-          uint64_t w;
-          __builtin_memcpy(&w, src + i, 8);
-          __builtin_memcpy(dst + i, &w, 8);
-        }
+      // Whole blocks (most matches are 32 bytes or shorter: two blocks, no
+      // loop), writing up to a block past the end when there is room; the
+      // source never overlaps what one block writes.
+      if (offset >= 16 && outSize - pos >= len + 32) {
+        Copy16(dst, src);
+        Copy16(dst + 16, src + 16);
+        for (uint32_t i = 32; i < len; i += 16) Copy16(dst + i, src + i);
+      } else if (offset >= 8 && outSize - pos >= len + 8) {
+        for (uint32_t i = 0; i < len; i += 8) Copy8(dst + i, src + i);
       } else {
         for (uint32_t i = 0; i < len; ++i) dst[i] = src[i];
       }
