@@ -33,13 +33,15 @@ bool Decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, size
     const size_t packed = in[at] | in[at + 1] << 8 | in[at + 2] << 16 | static_cast<size_t>(in[at + 3]) << 24;
     at += 4;
     if (packed > inSize - at) return false;
-    if (IsStoredChunk(packed, raw))
+    if (IsStoredChunk(packed, raw)) {
+      if (progress && progress(context, done, done + raw) < done + raw) return false;
       std::memcpy(out + done, in + at, raw);
+    }
     else if (!DecodeStream(in + at, packed, out + done, raw, undoX86, progress, context, done))
       return false;
     at += packed;
     done += raw;
-    if (progress && !progress(context, done)) return false;
+    if (progress && progress(context, done, done) < done) return false;
   }
   if (at != inSize) return false;  // bytes after the last chunk: not ours
   *actualSize = done;

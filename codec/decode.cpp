@@ -146,7 +146,8 @@ struct Decoder {
   int32_t x86Scratch[65536];
 
   // Progress for a consumer on another thread (see LzmsBufferedDecode):
-  // report(context, base + pos) every kReportEvery bytes; false stops.
+  // report(context, base + pos, base + need) every kReportEvery bytes, and
+  // whenever an item would write beyond what the consumer gave.
   LzmsProgressFn report = nullptr;
   void* context = nullptr;
   size_t base = 0;
@@ -155,6 +156,21 @@ struct Decoder {
 };
 
 constexpr size_t kReportEvery = 256 * 1024;
+
+// The consumer's answer to a progress report: how far the decoder may write
+// (0: stop) and where it reports next. Out of line and by value, so that the
+// hot loop's positions never have their address taken.
+struct Room {
+  size_t end, nextReport;
+};
+
+__attribute__((noinline)) Room AskRoom(LzmsProgressFn report, void* context, size_t base, size_t pos,
+                                       size_t need, size_t outSize) {
+  const size_t given = report(context, base + pos, base + need);
+  if (given < base + need) return Room{0, 0};  // 0: the consumer stops us
+  const size_t end = given - base < outSize ? given - base : outSize;
+  return Room{end, pos + kReportEvery < end ? pos + kReportEvery : end};
+}
 
 bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86) {
   RangeDecoder rd;
@@ -188,12 +204,19 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
 
   size_t pos = 0;
   // Bytes before pos never change again (until the x86 translation is undone).
-  size_t nextReport = report ? kReportEvery : SIZE_MAX;
+  // Nothing is written at or beyond `room` before the consumer gives more: a
+  // literal needs pos < nextReport, which stays <= room; a match checks its
+  // reach.
+  size_t room = report ? 0 : outSize, nextReport = report ? 0 : SIZE_MAX;
+#define LZMS_ASK(need)                                                   \
+  do {                                                                   \
+    const Room r = AskRoom(report, context, base, pos, (need), outSize); \
+    if (r.end == 0) return false;                                        \
+    room = r.end;                                                        \
+    nextReport = r.nextReport;                                           \
+  } while (0)
   while (pos < outSize) {
-    if (__builtin_expect(pos >= nextReport, 0)) {
-      if (!report(context, base + pos)) return false;
-      nextReport = pos + kReportEvery;
-    }
+    if (__builtin_expect(pos >= nextReport, 0)) LZMS_ASK(pos + 1);
     if (!rd.Bit(m.main[mainState], mainState, kMainStates - 1)) {
       const int sym = bits.Symbol(literal);
       if (sym < 0) return false;
@@ -227,6 +250,9 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
 
       const uint32_t len = bits.Length(length);
       if (len == 0 || len > outSize - pos || offset > pos) return false;
+      // A copy may write whole blocks up to 32 bytes past its end.
+      const size_t reach = outSize - pos > len + 32 ? pos + len + 32 : outSize;
+      if (__builtin_expect(reach > room, 0)) LZMS_ASK(reach);
       uint8_t* dst = out + pos;
       const uint8_t* src = dst - offset;
       // Whole blocks (most matches are 32 bytes or shorter: two blocks, no
@@ -280,6 +306,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     const uint64_t span = uint64_t{1} << pw;
     const uint64_t distance = (pair & 0xFFFFFFFFu) << pw;
     if (len == 0 || len > outSize - pos || distance + span > pos) return false;
+    if (__builtin_expect(pos + len > room, 0)) LZMS_ASK(pos + len);
     uint8_t* dst = out + pos;
     const uint8_t* far = dst - distance;
     const ptrdiff_t back = static_cast<ptrdiff_t>(span);
@@ -289,6 +316,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     deltaPendingEnd = pos;
   }
 
+#undef LZMS_ASK
   if (undoX86) X86Filter(out, outSize, x86Scratch, true);
   return true;
 }

@@ -23,9 +23,12 @@ bool LzmsBufferedDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size
                             size_t* actualSize);
 
 // Told by a decoder working for a consumer on another thread that the first
-// `decoded` bytes of the output hold their decoded values; returning false
-// stops the decoder (it then fails).
-using LzmsProgressFn = bool (*)(void* context, size_t decoded);
+// `decoded` bytes of the output hold their decoded values, and that it is
+// about to write up to `need` (exclusive). Returns how far the decoder may
+// write from then on: at least `need` (waiting until it can be given), or 0,
+// which stops the decoder (it then fails). The decoder writes nothing beyond
+// what it was given, so the consumer may still be preparing the memory there.
+using LzmsProgressFn = size_t (*)(void* context, size_t decoded, size_t need);
 
 // LzmsBufferedDecompress for a consumer that writes the output out while it
 // is decoded: `progress` is called as the bytes come (and at the end of every

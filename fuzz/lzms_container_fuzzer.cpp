@@ -46,9 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t streamedSize = 0;
   const bool decoded = LzmsBufferedDecode(
       data + 2, size - 2, streamed.data(), streamed.size(), &streamedSize,
-      [](void* context, size_t n) {
+      [](void* context, size_t n, size_t need) -> size_t {
+        // Room just past what is needed: the decoder must ask again and again.
         static_cast<Consumer*>(context)->Take(n);
-        return true;
+        return need + 7;
       },
       &consumer);
   if (decoded != whole || (decoded && !begun)) abort();

@@ -14,38 +14,48 @@ namespace {
 
 // Drives the finisher from the decoder's progress reports, asking for bytes
 // at every `step` up to each reported count (a consumer that lags behind and
-// catches up in pieces), then drains it once the decode has ended.
+// catches up in pieces), then drains it once the decode has ended. It gives
+// the decoder room to write only `step` bytes past what it needs, and checks
+// that nothing was written past the room given before.
 struct Consumer {
   LzmsFinisher* finisher;
-  const uint8_t* out;
+  uint8_t* out;
+  size_t outSize;
   size_t step;
   size_t seen = 0;
+  size_t room = 0;
+  bool overran = false;
   Bytes received;
+
+  static constexpr uint8_t kUntouched = 0xA5;
 
   void Take(size_t decoded) {
     for (size_t upTo = seen; upTo < decoded;) {
       upTo = std::min(decoded, upTo + step);
       const uint8_t* bytes = nullptr;
-      while (size_t n = LzmsFinisherNext(finisher, out, upTo, &bytes))
-        received.insert(received.end(), bytes, bytes + n);
+      while (size_t n = LzmsFinisherNext(finisher, out, upTo, &bytes)) received.insert(received.end(), bytes, bytes + n);
     }
     seen = std::max(seen, decoded);
   }
-  static bool Report(void* context, size_t decoded) {
-    static_cast<Consumer*>(context)->Take(decoded);
-    return true;
+  static size_t Report(void* context, size_t decoded, size_t need) {
+    auto* c = static_cast<Consumer*>(context);
+    for (size_t i = c->room; i < std::min(c->outSize, c->room + 4096); ++i) c->overran |= c->out[i] != kUntouched;
+    c->Take(decoded);
+    c->room = std::max(c->room, need + c->step);
+    return c->room;
   }
 };
 
-Bytes StreamDecode(const Bytes& buffer, size_t outSize, size_t step, bool* ok) {
+Bytes StreamDecode(const Bytes& buffer, size_t outSize, size_t step, bool* ok, bool* overran) {
   auto finisher = std::make_unique<LzmsFinisher>();
-  Bytes out(outSize);
-  Consumer consumer{finisher.get(), out.data(), step, 0, {}};
+  Bytes out(outSize, Consumer::kUntouched);
+  Consumer consumer{finisher.get(), out.data(), out.size(), step, 0, 0, false, {}};
   *ok = LzmsFinisherBegin(finisher.get(), buffer.data(), buffer.size(), out.size());
   size_t actual = 0;
-  *ok = *ok && LzmsBufferedDecode(buffer.data(), buffer.size(), out.data(), out.size(), &actual,
-                                  Consumer::Report, &consumer);
+  *ok = *ok && LzmsBufferedDecode(buffer.data(), buffer.size(), out.data(), out.size(), &actual, Consumer::Report,
+                                  &consumer);
   if (*ok) consumer.Take(actual);
+  *overran = consumer.overran;
   return consumer.received;
 }
 
@@ -69,9 +79,10 @@ TEST(CodecFinisher, HandsOutTheOnePieceDecodeWhateverTheSteps) {
     const Bytes buffer = LzmsBufferedCompress(data.data(), size, chunk);
     for (size_t step : {size_t{1} << 30, size_t{4096}, size_t{17}}) {
       if (step == 17 && size > 20000) continue;  // the byte-by-byte walk is for the short cases
-      bool ok = false;
-      const Bytes received = StreamDecode(buffer, size + 5, step, &ok);
+      bool ok = false, overran = true;
+      const Bytes received = StreamDecode(buffer, size + 5, step, &ok, &overran);
       ASSERT_TRUE(ok) << chunk << " " << step;
+      EXPECT_FALSE(overran) << chunk << " " << step;
       ASSERT_EQ(received.size(), size) << chunk << " " << step;
       EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin())) << chunk << " " << step;
     }
@@ -102,9 +113,9 @@ TEST(CodecFinisher, FollowsADecoderOnAnotherThread) {
   size_t actual = 0;
   const bool ok = LzmsBufferedDecode(
       buffer.data(), buffer.size(), out.data(), out.size(), &actual,
-      [](void* context, size_t decoded) {
+      [](void* context, size_t decoded, size_t) {
         static_cast<Shared*>(context)->decoded.store(decoded);
-        return true;
+        return SIZE_MAX;
       },
       &shared);
   shared.ended.store(true);
@@ -132,13 +143,18 @@ TEST(CodecFinisher, RefusesWhatTheDecoderRefusesAndStopsWhenAsked) {
   const uint8_t* bytes = nullptr;
   EXPECT_EQ(LzmsFinisherNext(finisher.get(), data.data(), data.size(), &bytes), 0u);
 
-  // A consumer that gives up stops the decoder at its next report.
+  // A consumer that gives up stops the decoder at its next report, and one
+  // that gives less room than asked for stops it as well.
   Bytes out(data.size());
   size_t reports = 0;
   EXPECT_FALSE(LzmsBufferedDecode(
       buffer.data(), buffer.size(), out.data(), out.size(), nullptr,
-      [](void* context, size_t) { return ++*static_cast<size_t*>(context) < 2; }, &reports));
+      [](void* context, size_t, size_t) -> size_t { return ++*static_cast<size_t*>(context) < 2 ? SIZE_MAX : 0; },
+      &reports));
   EXPECT_EQ(reports, 2u);
+  EXPECT_FALSE(LzmsBufferedDecode(
+      buffer.data(), buffer.size(), out.data(), out.size(), nullptr,
+      [](void*, size_t, size_t need) -> size_t { return need - 1; }, nullptr));
 }
 
 }  // namespace
