@@ -11,13 +11,13 @@ namespace {
 // adds at most 1024 to halved counts), so two stable 6-bit bucket passes over
 // the low 12 bits settle almost every call (one when all counts are below 64);
 // anything larger falls back to a comparison sort.
-void SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
+uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
   uint32_t maxFreq = 0;
   for (unsigned s = 0; s < num; ++s) maxFreq = std::max(maxFreq, freqs[s]);
   if (maxFreq >= 4096) {
     for (unsigned s = 0; s < num; ++s) order[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
     std::sort(order, order + num);
-    return;
+    return maxFreq;
   }
   // Both digits' histograms in one pass over the counts.
   unsigned low[64] = {}, high[64] = {};
@@ -34,11 +34,40 @@ void SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
   }
   if (maxFreq < 64) {
     for (unsigned s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-    return;
+    return maxFreq;
   }
   uint64_t tmp[kMaxOffsetSyms];
   for (unsigned s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
   for (unsigned i = 0; i < num; ++i) order[high[tmp[i] >> 22]++] = tmp[i];
+  return maxFreq;
+}
+
+// The two-queue merge over leaves sorted by frequency: leafParent[i] and
+// nodeParent[k] get the internal node that leaf i and node k were merged into.
+// Sums are of type F, wide enough for all counts together. Sentinels (the
+// largest F) past the last leaf and at the node being made spare the checks
+// for an empty queue.
+template <typename F>
+void Merge(const uint64_t* order, unsigned num, uint16_t* leafParent, uint16_t* nodeParent) {
+  constexpr F kNone = static_cast<F>(~F{0});
+  F leafFreq[kMaxOffsetSyms + 1], nodeFreq[kMaxOffsetSyms];
+  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> 16);
+  leafFreq[num] = kNone;
+  unsigned leaf = 0, node = 0;
+  for (unsigned made = 0; made + 1 < num; ++made) {
+    nodeFreq[made] = kNone;
+    F sum = 0;
+    for (int pick = 0; pick < 2; ++pick) {
+      if (leafFreq[leaf] <= nodeFreq[node]) {  // a leaf wins a tie
+        sum += leafFreq[leaf];
+        leafParent[leaf++] = static_cast<uint16_t>(made);
+      } else {
+        sum += nodeFreq[node];
+        nodeParent[node++] = static_cast<uint16_t>(made);
+      }
+    }
+    nodeFreq[made] = sum;
+  }
 }
 
 }  // namespace
@@ -54,26 +83,16 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
     return;
   }
   uint64_t order[kMaxOffsetSyms];  // (frequency << 16) | symbol, sorted
-  SortByFrequency(freqs, num, order);
+  const uint32_t maxFreq = SortByFrequency(freqs, num, order);
 
-  // Internal node k (0-based creation order) has frequency nodeFreq[k]; every
-  // leaf and node remembers the internal node it was merged into.
-  uint64_t nodeFreq[kMaxOffsetSyms];
+  // Internal node k (0-based creation order) is made by the k-th merge. With
+  // the usual small counts, every sum stays far below 2^32 (and below the
+  // sentinel), which keeps the merge on 32-bit words.
   uint16_t leafParent[kMaxOffsetSyms], nodeParent[kMaxOffsetSyms];
-  unsigned leaf = 0, node = 0;
-  for (unsigned made = 0; made + 1 < num; ++made) {
-    uint64_t sum = 0;
-    for (int pick = 0; pick < 2; ++pick) {
-      if (leaf < num && (node == made || (order[leaf] >> 16) <= nodeFreq[node])) {
-        sum += order[leaf] >> 16;
-        leafParent[leaf++] = static_cast<uint16_t>(made);
-      } else {
-        sum += nodeFreq[node];
-        nodeParent[node++] = static_cast<uint16_t>(made);
-      }
-    }
-    nodeFreq[made] = sum;
-  }
+  if (static_cast<uint64_t>(maxFreq) * num < 0xFFFFFFFFu)
+    Merge<uint32_t>(order, num, leafParent, nodeParent);
+  else
+    Merge<uint64_t>(order, num, leafParent, nodeParent);
 
   // Depths: the root is the last node made; parents are always made later.
   uint8_t depth[kMaxOffsetSyms];
