@@ -83,10 +83,17 @@ class MatchFinder {
 
   // Length over which the differences at `span` repeat those `distance` back.
   uint32_t DeltaLength(size_t pos, size_t span, size_t distance, uint32_t limit) const {
+    // x[n] - x[n - s] == y[n] - y[n - s] is x[n] - y[n] == x[n - s] - y[n - s]:
+    // the bytewise differences of the two strings repeat at the span, which
+    // is tested eight bytes at a time.
     const uint8_t* x = data_ + pos;
     const uint8_t* y = x - distance;
     const ptrdiff_t s = static_cast<ptrdiff_t>(span);
     uint32_t n = 0;
+    for (; n + 8 <= limit; n += 8) {
+      const uint64_t diff = ByteDifferences(x + n, y + n) ^ ByteDifferences(x + n - s, y + n - s);
+      if (diff) return n + (static_cast<uint32_t>(__builtin_ctzll(diff)) >> 3);
+    }
     while (n < limit && static_cast<uint8_t>(x[n] - x[n - s]) == static_cast<uint8_t>(y[n] - y[n - s])) ++n;
     return n;
   }
@@ -148,6 +155,15 @@ class MatchFinder {
     return (v * 2654435761u) >> (32 - bits);
   }
 
+  // a[k] - b[k] (mod 256) for the eight bytes at a and b, in one word.
+  static uint64_t ByteDifferences(const uint8_t* a, const uint8_t* b) {
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    uint64_t u, v;
+    std::memcpy(&u, a, 8);
+    std::memcpy(&v, b, 8);
+    return ((u | kHigh) - (v & ~kHigh)) ^ ((u ^ ~v) & kHigh);
+  }
+
   uint32_t DeltaHash(size_t pos, unsigned power) const {
     const uint8_t* x = data_ + pos;
     const ptrdiff_t s = ptrdiff_t{1} << power;
@@ -190,16 +206,30 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  // The tree walk is a chain of cache misses: head, then the root's links
-  // and bytes. While the parser works on pos, the head of pos + 2 and the
-  // root of pos + 1 are fetched, so those two misses overlap with its work.
+  // The tree walk is a chain of cache misses: head, root, then one node per
+  // level. Fetches run ahead of the parser, which works long enough on each
+  // position for them to land: the head of pos + 3, the root of pos + 2, and
+  // both children of the root of pos + 1 (whichever the walk takes).
   void Prefetch(size_t pos) {
-    if (pos + 6 > size_) return;
-    __builtin_prefetch(&head_[Hash(data_ + pos + 2, 4, kHashBits)]);
-    const uint32_t root = head_[Hash(data_ + pos + 1, 4, kHashBits)];
-    if (root == kNoPos) return;
-    __builtin_prefetch(&child_[2 * size_t{root}]);
-    __builtin_prefetch(data_ + root);
+    if (pos + 7 > size_) return;
+    if (pos != treeNext_)
+      for (size_t k = 1; k <= 2; ++k) treeHashes_[(pos + k) & 3] = Hash(data_ + pos + k, 4, kHashBits);
+    treeNext_ = pos + 1;
+    const uint32_t h = treeHashes_[(pos + 3) & 3] = Hash(data_ + pos + 3, 4, kHashBits);
+    __builtin_prefetch(&head_[h]);
+    const uint32_t second = head_[treeHashes_[(pos + 2) & 3]];
+    if (second != kNoPos) {
+      __builtin_prefetch(&child_[2 * size_t{second}]);
+      __builtin_prefetch(data_ + second);
+    }
+    const uint32_t first = head_[treeHashes_[(pos + 1) & 3]];
+    if (first == kNoPos) return;
+    for (unsigned side = 0; side < 2; ++side) {
+      const uint32_t c = child_[2 * size_t{first} + side];
+      if (c == kNoPos) continue;
+      __builtin_prefetch(&child_[2 * size_t{c}]);
+      __builtin_prefetch(data_ + c);
+    }
   }
 
   // The three hash tables share one block (one huge page where available).
@@ -213,6 +243,8 @@ class MatchFinder {
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
   uint32_t deltaHashes_[4][kDeltaPowers] = {};  // by position modulo 4
   size_t deltaNext_ = kNoPos;                   // the position whose hashes are ready
+  uint32_t treeHashes_[4] = {};                 // 4-byte hashes by position modulo 4
+  size_t treeNext_ = kNoPos;
 };
 
 }  // namespace lzms
