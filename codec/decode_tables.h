@@ -47,16 +47,24 @@ struct AdaptiveDecodeCode {
     untilRebuild = rebuildEvery;
   }
 
-  // n (a power of two) copies of entry from table[first], first a multiple of n.
-  void Put(unsigned first, unsigned n, uint16_t entry) {
+  // Entries for `count` symbols of one length, each repeated n times, written
+  // from p on. Runs of four or more go four entries per store.
+  static uint16_t* PutRuns(uint16_t* p, const uint16_t* syms, unsigned count, unsigned len, unsigned n) {
+    const unsigned lenBits = len << 11;
     if (n >= 4) {
-      // Four entries per store; runs are aligned to their size.
-      const uint64_t four = entry * 0x0001000100010001ull;
-      uint16_t* p = table + first;
-      for (unsigned i = 0; i < n; i += 4) std::memcpy(p + i, &four, 8);
+      for (unsigned k = 0; k < count; ++k, p += n) {
+        const uint64_t four = (syms[k] | lenBits) * 0x0001000100010001ull;
+        for (unsigned i = 0; i < n; i += 4) std::memcpy(p + i, &four, 8);
+      }
+    } else if (n == 2) {
+      for (unsigned k = 0; k < count; ++k, p += 2) {
+        const uint32_t two = (syms[k] | lenBits) * 0x00010001u;
+        std::memcpy(p, &two, 4);
+      }
     } else {
-      for (unsigned i = 0; i < n; ++i) table[first + i] = entry;
+      for (unsigned k = 0; k < count; ++k) *p++ = static_cast<uint16_t>(syms[k] | lenBits);
     }
+    return p;
   }
 
   void Fill() {
@@ -69,32 +77,23 @@ struct AdaptiveDecodeCode {
     for (unsigned len = 1; len <= kMaxCodewordLen; ++len) start[len + 1] = start[len] + counts[len];
     uint16_t sorted[MaxSyms];
     for (unsigned s = 0; s < num; ++s) sorted[start[lens[s]]++] = static_cast<uint16_t>(s);
-    const unsigned total = start[kMaxCodewordLen + 1];
 
-    uint32_t code = 0;  // left-aligned to kMaxCodewordLen bits
-    unsigned k = 0;
-    // Short codewords: runs in the primary table.
-    for (; k < total; ++k) {
-      const unsigned sym = sorted[k], len = lens[sym];
-      if (len > kTableBits) break;
-      Put(code >> kSubBits, 1u << (kTableBits - len), static_cast<uint16_t>(sym | len << 11));
-      code += 1u << (kMaxCodewordLen - len);
-    }
-    // Long ones: second-level tables, in increasing prefix order.
-    unsigned nextSub = 1u << kTableBits;
-    unsigned lastPrefix = ~0u;
-    for (; k < total; ++k) {
-      const unsigned sym = sorted[k], len = lens[sym];
-      const unsigned prefix = code >> kSubBits;
-      if (prefix != lastPrefix) {
-        lastPrefix = prefix;
-        table[prefix] = static_cast<uint16_t>(0x8000 | nextSub);
-        nextSub += 1u << kSubBits;
-      }
-      const unsigned first = (table[prefix] & 0x7FFF) + (code & ((1u << kSubBits) - 1));
-      Put(first, 1u << (kMaxCodewordLen - len), static_cast<uint16_t>(sym | len << 11));
-      code += 1u << (kMaxCodewordLen - len);
-    }
+    // Canonical codewords are consecutive, so the entries come in table
+    // order: short codewords fill the primary table from its start, long ones
+    // the second-level tables one after another (a complete code fills every
+    // second-level table it starts, and they follow the primary prefixes).
+    const uint16_t* syms = sorted;
+    uint16_t* p = table;
+    for (unsigned len = 1; len <= kTableBits; syms += counts[len], ++len)
+      p = PutRuns(p, syms, counts[len], len, 1u << (kTableBits - len));
+    const unsigned firstPrefix = static_cast<unsigned>(p - table);
+    uint16_t* const sub = table + (1u << kTableBits);
+    p = sub;
+    for (unsigned len = kTableBits + 1; len <= kMaxCodewordLen; syms += counts[len], ++len)
+      p = PutRuns(p, syms, counts[len], len, 1u << (kMaxCodewordLen - len));
+    const unsigned prefixes = static_cast<unsigned>(p - sub) >> kSubBits;
+    for (unsigned j = 0; j < prefixes; ++j)
+      table[firstPrefix + j] = static_cast<uint16_t>(0x8000 | ((1u << kTableBits) + (j << kSubBits)));
   }
 };
 
