@@ -26,14 +26,18 @@ constexpr uint32_t kWindow = 2048;          // positions per parse window
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
 // Offset slot lookup for the parser, which needs one per match considered:
-// cells keyed by the position of the top bit and the five bits below it hold
-// the slot of the cell's smallest value; a short scan finishes the job.
+// cells keyed by the position of the top bit and the seven bits below it
+// (below 128, the value itself) hold the slot of the cell's smallest value.
+// No cell holds more than one slot boundary, so one comparison finishes.
 class OffsetSlotFinder {
  public:
+  static constexpr unsigned kBits = 7;
+
   OffsetSlotFinder() {
     for (unsigned k = 0; k < 32; ++k)
-      for (unsigned t = 0; t < 32; ++t) {
-        const uint64_t v = k < 5 ? (uint64_t{1} << k) : ((uint64_t{32} | t) << (k - 5));
+      for (unsigned t = 0; t < (1u << kBits); ++t) {
+        if (k < kBits && t >= (1u << k)) continue;
+        const uint64_t v = k < kBits ? (uint64_t{1} << k) + t : ((uint64_t{1} << kBits) | t) << (k - kBits);
         cell_[k][t] = static_cast<uint16_t>(v >= kOffsetSlots.base[kMaxOffsetSyms]
                                                 ? kMaxOffsetSyms - 1
                                                 : SlotOf(kOffsetSlots, static_cast<uint32_t>(v)));
@@ -41,13 +45,13 @@ class OffsetSlotFinder {
   }
   unsigned operator()(uint32_t v) const {
     const unsigned k = 31 - static_cast<unsigned>(__builtin_clz(v));
-    unsigned slot = cell_[k][k < 5 ? 0 : (v >> (k - 5)) & 31];
-    while (slot + 1 < kMaxOffsetSyms && kOffsetSlots.base[slot + 1] <= v) ++slot;
-    return slot;
+    const unsigned t = k < kBits ? v & ((1u << k) - 1) : (v >> (k - kBits)) & ((1u << kBits) - 1);
+    const unsigned slot = cell_[k][t];
+    return slot + (slot + 1 < kMaxOffsetSyms && kOffsetSlots.base[slot + 1] <= v);
   }
 
  private:
-  uint16_t cell_[32][32];
+  uint16_t cell_[32][1u << kBits] = {};
 };
 
 // What an item sees: the repeat queues and the last decisions of each class.
@@ -145,10 +149,20 @@ class Compressor {
   }
 
   // Offers an item for every length in [from, to] (to <= kNiceLength).
+  // Every position offered to counts as reached, even where the offer loses:
+  // a position only holds a cost once something reached it.
   void OfferLengths(uint32_t at, uint32_t base, uint32_t from, uint32_t to, Item item) {
+    if (from > to) return;
+    while (cleared_ < at + to) nodes_[++cleared_].cost = kInfinite;
+    reach_ = std::max(reach_, at + to);
     for (uint32_t len = from; len <= to; ++len) {
-      item.length = len;
-      Offer(at + len, base + lengthCost_[len], item);
+      Node& n = nodes_[at + len];
+      const uint32_t cost = base + lengthCost_[len];
+      if (cost < n.cost) {
+        item.length = len;
+        n.cost = cost;
+        n.item = item;
+      }
     }
   }
 
