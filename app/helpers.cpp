@@ -100,6 +100,12 @@ void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, ui
 }
 
 HANDLE CreateOutputFile(const std::wstring& path) {
+  // Most files go into a folder that exists, in place of nothing or of a
+  // plain file: one call. Otherwise make the folders, clear attributes that
+  // refuse the rewrite, and wait out a file held open by another program.
+  HANDLE fast =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (fast != INVALID_HANDLE_VALUE) return fast;
   CreateDirectories(ParentDirectory(path));
   for (int attempt = 0; attempt < 40; ++attempt) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);

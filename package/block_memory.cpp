@@ -3,35 +3,33 @@
 #include <cstring>
 #include <new>
 #include <system_error>
-#include <thread>
 
 namespace {
 
-// Smaller buffers are not worth a thread.
-constexpr size_t kTouchOnTwoThreads = 4 << 20;
+// Smaller buffers are not worth a thread: the decoder takes their faults.
+constexpr size_t kTouchFrom = 4 << 20;
+// The toucher publishes its progress in steps of this size.
+constexpr size_t kTouchStep = 256 * 1024;
+
+void TouchPages(PageToucher* t, uint8_t* p) {
+  for (size_t at = 0; at < t->size;) {
+    const size_t n = t->size - at < kTouchStep ? t->size - at : kTouchStep;
+    memset(p + at, 0, n);
+    at += n;
+    t->touched.store(at, std::memory_order_release);
+  }
+}
 
 }  // namespace
 
-bool ReserveBlockBuffer(BlockBuffer* b, size_t size) {
-  if (size <= b->capacity) return true;
+bool ReserveBlockBuffer(BlockBuffer* b, size_t size, bool* grown) {
+  *grown = size > b->capacity;
+  if (!*grown) return true;
   b->bytes.reset();
   b->capacity = 0;
-  uint8_t* p = new (std::nothrow) uint8_t[size];
-  if (!p) return false;
-  b->bytes.reset(p);
+  b->bytes.reset(new (std::nothrow) uint8_t[size]);
+  if (!b->bytes) return false;
   b->capacity = size;
-  size_t half = 0;
-  std::thread other;
-  if (size >= kTouchOnTwoThreads) {
-    half = size / 2;
-    try {
-      other = std::thread([p, half, size] { memset(p + half, 0, size - half); });
-    } catch (const std::system_error&) {
-      half = size;
-    }
-  }
-  memset(p, 0, other.joinable() ? half : size);
-  if (other.joinable()) other.join();
   return true;
 }
 
@@ -45,4 +43,32 @@ void* MapBlockView(HANDLE mapping, uint64_t offset, size_t size, const uint8_t**
                              static_cast<DWORD>(start), lead + size);
   if (view) *bytes = static_cast<const uint8_t*>(view) + lead;
   return view;
+}
+
+void StartPageToucher(PageToucher* t, uint8_t* p, size_t size, bool fresh) {
+  t->size = size;
+  t->touched.store(0, std::memory_order_relaxed);
+  if (fresh && size >= kTouchFrom) {
+    try {
+      t->thread = std::thread(TouchPages, t, p);
+      return;
+    } catch (const std::system_error&) {
+      // The decoder takes the faults.
+    }
+  }
+  t->touched.store(size, std::memory_order_release);
+}
+
+size_t WaitForPages(PageToucher* t, size_t need) {
+  if (need > t->size) need = t->size;
+  size_t touched;
+  // The toucher is several times faster than any decoder: waits are short
+  // and happen at the start of a block.
+  while ((touched = t->touched.load(std::memory_order_acquire)) < need) std::this_thread::yield();
+  return touched;
+}
+
+void StopPageToucher(PageToucher* t) {
+  if (t->thread.joinable()) t->thread.join();
+  t->touched.store(t->size, std::memory_order_release);
 }

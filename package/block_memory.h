@@ -2,26 +2,48 @@
 // through a view of the setup file, its decoded bytes in a buffer that grows.
 //
 // Fresh memory faults in page by page at its first touch, which is slow on
-// some machines (virtual ones above all, up to a tenth of a second for one
-// block); file pages already cached come in many at a time. Hence the view,
-// which also saves copying the compressed bytes, and a new buffer taken in on
-// two threads at once.
+// some machines (virtual ones above all: a tenth of a second for a 32 MiB
+// buffer, and reading a file into untouched memory is slower still under
+// Wine); file pages already cached come in many at a time. Hence the view,
+// which also saves copying the compressed bytes, and a new output buffer
+// taken in by a thread of its own just ahead of the decoder, which waits
+// for it only where it would overtake it.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 struct BlockBuffer {
   std::unique_ptr<uint8_t[]> bytes;
   size_t capacity = 0;
 };
 
-// Makes room for size bytes; false when the memory cannot be had.
-bool ReserveBlockBuffer(BlockBuffer* b, size_t size);
+// Makes room for size bytes; *grown when that took new, untouched memory.
+// False when the memory cannot be had.
+bool ReserveBlockBuffer(BlockBuffer* b, size_t size, bool* grown);
 
 // A view of size bytes at offset of the mapped file: the view to unmap, with
 // *bytes at the offset; null when it cannot be mapped.
 void* MapBlockView(HANDLE mapping, uint64_t offset, size_t size, const uint8_t** bytes);
+
+struct PageToucher {
+  std::thread thread;
+  std::atomic<size_t> touched{0};  // p[0, touched) are in and may be written
+  size_t size = 0;
+};
+
+// Starts touching new memory p[0, size) in (zeroing it) from the front, or
+// marks it all as touched when it is not new, is small, or no thread can be
+// had. StopPageToucher must follow.
+void StartPageToucher(PageToucher* t, uint8_t* p, size_t size, bool fresh);
+
+// Waits until p[0, need) are in; how far the touched part reaches then.
+size_t WaitForPages(PageToucher* t, size_t need);
+
+// Waits for the whole buffer and joins the thread.
+void StopPageToucher(PageToucher* t);

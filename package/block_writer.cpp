@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr size_t kWakeEvery = 4 << 20;
+
 // Writes final bytes over the output files in table order; bytes beyond the
 // last entry are dropped.
 bool Spread(ExtractCursor* cursor, const uint8_t* data, size_t size) {
@@ -90,16 +92,20 @@ void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, 
   w->finalBytes = finalBytes;
   // A header the finisher refuses is one the decoder refuses as well.
   w->finisherReady = !finalBytes && LzmsFinisherBegin(w->finisher.get(), container, containerSize, outSize);
-  w->decoded = 0;
+  w->decoded = w->woken = 0;
   w->ended = w->decodeOk = false;
   w->writing = true;
 }
 
-bool ReportDecoded(void* context, size_t decoded) {
-  auto* w = static_cast<BlockWriter*>(context);
+bool ReportDecoded(BlockWriter* w, size_t decoded) {
   std::lock_guard<std::mutex> lock(w->mutex);
   w->decoded = decoded;
-  w->changed.notify_all();
+  // Waking the writer for every report costs more than it saves (under Wine
+  // each wake-up goes through the server): it is woken for every few MiB.
+  if (decoded - w->woken >= kWakeEvery) {
+    w->woken = decoded;
+    w->changed.notify_all();
+  }
   return w->writeOk;
 }
 

@@ -1,9 +1,9 @@
 // Writing the blocks' bytes over the output files on a thread of its own, so
 // that the disk works while the extraction decodes: the decoder reports how
 // far it got, and the writer hands the final bytes to the files as they come.
-// One block at a time: the decoding thread begins a block, decodes it with
-// ReportDecoded as its progress callback, ends it, and only then reuses the
-// block's buffers.
+// One block at a time: the decoding thread begins a block, decodes it,
+// passing its progress reports on to ReportDecoded, ends it, and only then
+// reuses the block's buffers.
 #pragma once
 
 #include <condition_variable>
@@ -29,6 +29,7 @@ struct BlockWriter {
   bool finisherReady = false;
   bool writing = false;   // the writer still owns the block
   size_t decoded = 0;     // out[0, decoded) are decoded
+  size_t woken = 0;       // what `decoded` was when the writer was last woken
   bool ended = false;     // the decoder returned...
   bool decodeOk = false;  // ...with the whole block
   bool writeOk = true;    // no write has failed, every file could be opened
@@ -44,9 +45,9 @@ bool StartBlockWriter(BlockWriter* w, ExtractCursor* cursor);
 void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, const uint8_t* out,
                 size_t outSize, bool finalBytes);
 
-// The decoder's progress callback (context: the writer). False once the
-// writer has failed, which stops the decoder.
-bool ReportDecoded(void* context, size_t decoded);
+// The decoder's progress: out[0, decoded) are decoded. False once the writer
+// has failed, which must stop the decoder.
+bool ReportDecoded(BlockWriter* w, size_t decoded);
 
 // The decoder returned; with decodedWhole the block is complete and is
 // written to its end, otherwise the writer stops where it is. Waits until the

@@ -48,7 +48,9 @@ bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uin
 bool DecompressBlockForWriter(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
                               size_t outSize, size_t* actual, LzmsProgressFn progress, void* context) {
   if (!d->handle) return LzmsBufferedDecode(in, inSize, out, outSize, actual, progress, context);
-  return DecompressBlock(d, in, inSize, out, outSize, actual) && progress(context, *actual);
+  if (!DecompressBlock(d, in, inSize, out, outSize, actual)) return false;
+  progress(context, *actual, *actual);  // a failed writer shows when the block ends
+  return true;
 }
 
 bool UsesSystemDecompressor(const BlockDecompressor* d) { return d->handle != nullptr; }

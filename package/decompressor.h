@@ -28,8 +28,9 @@ bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uin
                      size_t* actual);
 
 // The same for a writer that follows the decoding (block_writer.h): the
-// built-in decoder calls progress as it goes and leaves the x86 translation
-// to the writer; the system's decompressor gives final bytes, reported once.
+// built-in decoder calls progress as it goes (writing only where it is given
+// room) and leaves the x86 translation to the writer; the system's
+// decompressor writes anywhere in out and gives final bytes, reported once.
 bool DecompressBlockForWriter(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
                               size_t outSize, size_t* actual, LzmsProgressFn progress, void* context);
 

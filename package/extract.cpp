@@ -60,6 +60,19 @@ bool ReadEntryTable(HANDLE file, std::vector<PackageEntry>* entries, uint32_t* b
   return ReadExact(file, blockCount, 4);
 }
 
+// What the decoder's progress reports reach: the writer, which follows the
+// decoded bytes, and the toucher, which keeps new memory ahead of them.
+struct BlockProgress {
+  BlockWriter* writer;
+  PageToucher* toucher;
+};
+
+size_t OnDecoded(void* context, size_t decoded, size_t need) {
+  auto* progress = static_cast<BlockProgress*>(context);
+  if (!ReportDecoded(progress->writer, decoded)) return 0;
+  return WaitForPages(progress->toucher, need);
+}
+
 }  // namespace
 
 bool IsSafeEntryName(const std::string& name) {
@@ -137,19 +150,31 @@ bool ExtractPayload() {
       next.QuadPart = static_cast<LONGLONG>(at + sizes[1]);
       ok = SetFilePointerEx(file, next, nullptr, FILE_BEGIN);
     } else {
-      ok = ReserveBlockBuffer(&input, sizes[1]) && ReadExact(file, input.bytes.get(), sizes[1]);
+      // Reading into untouched memory is far slower than touching it first.
+      bool grown = false;
+      ok = ReserveBlockBuffer(&input, sizes[1], &grown);
+      if (ok && grown) memset(input.bytes.get(), 0, sizes[1]);
+      ok = ok && ReadExact(file, input.bytes.get(), sizes[1]);
       in = input.bytes.get();
     }
-    ok = ok && ReserveBlockBuffer(&output, sizes[0]);
+    bool newOutput = false;
+    ok = ok && ReserveBlockBuffer(&output, sizes[0], &newOutput);
     if (!ok) {
       if (view) UnmapViewOfFile(view);
       break;
     }
     uint8_t* out = output.bytes.get();
-    BeginBlock(&writer, in, sizes[1], out, sizes[0], UsesSystemDecompressor(&decompressor));
+    const bool system = UsesSystemDecompressor(&decompressor);
+    PageToucher toucher;
+    StartPageToucher(&toucher, out, sizes[0], newOutput);
+    // The system's decompressor writes where it likes: all pages first.
+    if (system) WaitForPages(&toucher, sizes[0]);
+    BeginBlock(&writer, in, sizes[1], out, sizes[0], system);
+    BlockProgress progress{&writer, &toucher};
     size_t actual = 0;
     const bool decoded =
-        DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, ReportDecoded, &writer);
+        DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress);
+    StopPageToucher(&toucher);
     ok = EndBlock(&writer, decoded && actual == sizes[0]);
     if (view) UnmapViewOfFile(view);
   }
