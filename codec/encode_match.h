@@ -35,16 +35,17 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 
 class MatchFinder {
  public:
-  static constexpr unsigned kHashBits = 18, kHash3Bits = 14, kDeltaHashBits = 14;
+  static constexpr unsigned kHash3Bits = 14, kDeltaHashBits = 14;
   static constexpr unsigned kDepth = 12, kSkipDepth = 8;
   static constexpr uint32_t kNear3 = 1u << 14;
 
   MatchFinder(const uint8_t* data, size_t size)
       : data_(data),
         size_(size),
-        heads_(kHeads),
+        hashBits_(HashBits(size)),
+        heads_(HeadsSize(hashBits_)),
         child_(2 * size) {  // every link is written before it is read
-    for (size_t k = 0; k < kHeads; ++k) heads_[k] = kNoPos;
+    for (size_t k = 0; k < HeadsSize(hashBits_); ++k) heads_[k] = kNoPos;
   }
 
   // Inserts pos (the next position not yet inserted) and lists its matches of
@@ -108,7 +109,7 @@ class MatchFinder {
   unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out) {
     if (nice > limit) nice = limit;
     const uint8_t* cur = data_ + pos;
-    const uint32_t h = Hash(cur, 4, kHashBits);
+    const uint32_t h = Hash(cur, 4, hashBits_);
     uint32_t node = head_[h];
     head_[h] = static_cast<uint32_t>(pos);
     uint32_t* pendingLt = &child_[2 * pos];
@@ -213,9 +214,9 @@ class MatchFinder {
   void Prefetch(size_t pos) {
     if (pos + 7 > size_) return;
     if (pos != treeNext_)
-      for (size_t k = 1; k <= 2; ++k) treeHashes_[(pos + k) & 3] = Hash(data_ + pos + k, 4, kHashBits);
+      for (size_t k = 1; k <= 2; ++k) treeHashes_[(pos + k) & 3] = Hash(data_ + pos + k, 4, hashBits_);
     treeNext_ = pos + 1;
-    const uint32_t h = treeHashes_[(pos + 3) & 3] = Hash(data_ + pos + 3, 4, kHashBits);
+    const uint32_t h = treeHashes_[(pos + 3) & 3] = Hash(data_ + pos + 3, 4, hashBits_);
     __builtin_prefetch(&head_[h]);
     const uint32_t second = head_[treeHashes_[(pos + 2) & 3]];
     if (second != kNoPos) {
@@ -233,12 +234,22 @@ class MatchFinder {
   }
 
   // The three hash tables share one block (one huge page where available).
-  static constexpr size_t kHeadSize = size_t{1} << kHashBits, kHead3Size = size_t{1} << kHash3Bits;
-  static constexpr size_t kHeads = kHeadSize + kHead3Size + (size_t{kDeltaPowers} << kDeltaHashBits);
+  // The tree's table grows with the input up to 2^20 heads (4 MiB): fewer
+  // strings sharing a head make shorter walks, but a small input does not
+  // pay for clearing a large table.
+  static unsigned HashBits(size_t size) {
+    unsigned bits = 12;
+    while (bits < 20 && (size_t{1} << (bits + 2)) < size) ++bits;
+    return bits;
+  }
+  static size_t HeadsSize(unsigned hashBits) {
+    return (size_t{1} << hashBits) + (size_t{1} << kHash3Bits) + (size_t{kDeltaPowers} << kDeltaHashBits);
+  }
+  const unsigned hashBits_;
   LargeArray<uint32_t> heads_;
   uint32_t* const head_ = &heads_[0];
-  uint32_t* const head3_ = &heads_[kHeadSize];
-  uint32_t* const deltaHead_ = &heads_[kHeadSize + kHead3Size];
+  uint32_t* const head3_ = &heads_[size_t{1} << hashBits_];
+  uint32_t* const deltaHead_ = head3_ + (size_t{1} << kHash3Bits);
   LargeArray<uint32_t> child_;
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
   uint32_t deltaHashes_[4][kDeltaPowers] = {};  // by position modulo 4
