@@ -72,6 +72,7 @@ class MatchFinder {
   // Inserts positions [from, to) without listing matches.
   void Skip(size_t from, size_t to, uint32_t nice) {
     for (size_t pos = from; pos < to && pos + 3 <= size_; ++pos) {
+      Prefetch(pos);
       InsertDelta(pos);
       head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
       if (pos + 4 > size_) break;
