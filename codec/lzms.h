@@ -12,8 +12,9 @@ bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSi
 
 // Raw LZMS stream of `in` (at most 2 GiB - 1; the packer's blocks are 32 MiB
 // at most). Decodable by LzmsDecompress given inSize, and by Windows' own
-// decoder. Memory: about 9 bytes of match-finder state per input byte
-// (a binary tree of two links per position) plus a copy of the input.
+// decoder. Memory: about 9 bytes per input byte (a binary tree of two links
+// per position, and the filtered copy of the input) plus at most 5 MiB of
+// hash tables.
 std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize);
 
 // Buffered container (24-byte header, then chunks). Same contract as the
