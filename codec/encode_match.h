@@ -210,21 +210,21 @@ class MatchFinder {
   size_t size_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
-  // position for them to land: the head of pos + 3, the root of pos + 2, and
+  // position for them to land: the head of pos + 4, the root of pos + 2, and
   // both children of the root of pos + 1 (whichever the walk takes).
   void Prefetch(size_t pos) {
-    if (pos + 7 > size_) return;
+    if (pos + 8 > size_) return;
     if (pos != treeNext_)
-      for (size_t k = 1; k <= 2; ++k) treeHashes_[(pos + k) & 3] = Hash(data_ + pos + k, 4, hashBits_);
+      for (size_t k = 1; k <= 3; ++k) treeHashes_[(pos + k) & 7] = Hash(data_ + pos + k, 4, hashBits_);
     treeNext_ = pos + 1;
-    const uint32_t h = treeHashes_[(pos + 3) & 3] = Hash(data_ + pos + 3, 4, hashBits_);
+    const uint32_t h = treeHashes_[(pos + 4) & 7] = Hash(data_ + pos + 4, 4, hashBits_);
     __builtin_prefetch(&head_[h]);
-    const uint32_t second = head_[treeHashes_[(pos + 2) & 3]];
+    const uint32_t second = head_[treeHashes_[(pos + 2) & 7]];
     if (second != kNoPos) {
       __builtin_prefetch(&child_[2 * size_t{second}]);
       __builtin_prefetch(data_ + second);
     }
-    const uint32_t first = head_[treeHashes_[(pos + 1) & 3]];
+    const uint32_t first = head_[treeHashes_[(pos + 1) & 7]];
     if (first == kNoPos) return;
     for (unsigned side = 0; side < 2; ++side) {
       const uint32_t c = child_[2 * size_t{first} + side];
@@ -255,7 +255,7 @@ class MatchFinder {
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
   uint32_t deltaHashes_[4][kDeltaPowers] = {};  // by position modulo 4
   size_t deltaNext_ = kNoPos;                   // the position whose hashes are ready
-  uint32_t treeHashes_[4] = {};                 // 4-byte hashes by position modulo 4
+  uint32_t treeHashes_[8] = {};                 // 4-byte hashes by position modulo 8
   size_t treeNext_ = kNoPos;
 };
 
