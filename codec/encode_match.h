@@ -174,15 +174,16 @@ class MatchFinder {
     return ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (power << kDeltaHashBits);
   }
 
-  // Positions are inserted one after another, so the hashes of pos + 1 and
-  // pos + 2 are worked out ahead: the heads of pos + 2 and the bytes at the
+  // Positions are inserted one after another, so the hashes are worked out
+  // three positions ahead: the heads of pos + 3 and the bytes at the
   // candidates of pos + 1 are fetched while the parser works on pos.
   void InsertDelta(size_t pos) {
-    uint32_t(&now)[kDeltaPowers] = deltaHashes_[pos & 3];
+    uint32_t(&now)[kDeltaPowers] = deltaHashes_[pos & 7];
     if (pos != deltaNext_ || pos < 8) {
       for (unsigned p = 0; p < kDeltaPowers; ++p) {
         if (pos >= (size_t{1} << p)) now[p] = DeltaHash(pos, p);
-        if (pos + 4 <= size_ && pos + 1 >= 8) deltaHashes_[(pos + 1) & 3][p] = DeltaHash(pos + 1, p);
+        for (size_t k = 1; k <= 2; ++k)
+          if (pos + k + 3 <= size_ && pos + k >= 8) deltaHashes_[(pos + k) & 7][p] = DeltaHash(pos + k, p);
       }
     }
     for (unsigned p = 0; p < kDeltaPowers; ++p) {
@@ -194,13 +195,13 @@ class MatchFinder {
       deltaHead_[now[p]] = static_cast<uint32_t>(pos);
     }
     deltaNext_ = kNoPos;
-    if (pos + 5 > size_ || pos + 1 < 8) return;
+    if (pos + 6 > size_ || pos + 1 < 8) return;
     deltaNext_ = pos + 1;
-    uint32_t(&next)[kDeltaPowers] = deltaHashes_[(pos + 1) & 3];
-    uint32_t(&later)[kDeltaPowers] = deltaHashes_[(pos + 2) & 3];
+    uint32_t(&next)[kDeltaPowers] = deltaHashes_[(pos + 1) & 7];
+    uint32_t(&ahead)[kDeltaPowers] = deltaHashes_[(pos + 3) & 7];
     for (unsigned p = 0; p < kDeltaPowers; ++p) {
-      later[p] = DeltaHash(pos + 2, p);
-      __builtin_prefetch(&deltaHead_[later[p]]);
+      ahead[p] = DeltaHash(pos + 3, p);
+      __builtin_prefetch(&deltaHead_[ahead[p]]);
       const uint32_t cand = deltaHead_[next[p]];
       if (cand != kNoPos) __builtin_prefetch(data_ + cand);
     }
@@ -253,7 +254,7 @@ class MatchFinder {
   uint32_t* const deltaHead_ = head3_ + (size_t{1} << kHash3Bits);
   LargeArray<uint32_t> child_;
   uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
-  uint32_t deltaHashes_[4][kDeltaPowers] = {};  // by position modulo 4
+  uint32_t deltaHashes_[8][kDeltaPowers] = {};  // by position modulo 8
   size_t deltaNext_ = kNoPos;                   // the position whose hashes are ready
   uint32_t treeHashes_[8] = {};                 // 4-byte hashes by position modulo 8
   size_t treeNext_ = kNoPos;
