@@ -11,13 +11,34 @@ constexpr size_t kTouchFrom = 4 << 20;
 // The toucher publishes its progress in steps of this size.
 constexpr size_t kTouchStep = 256 * 1024;
 
-void TouchPages(PageToucher* t, uint8_t* p) {
-  for (size_t at = 0; at < t->size;) {
+// Reads one byte of every page of the compressed block, from both ends (the
+// decoder reads it from both ends too), so that the decoder finds it mapped.
+uint8_t ReadPages(const uint8_t* p, size_t size) {
+  uint8_t sum = 0;
+  for (size_t front = 0, back = size; front < back;) {
+    for (size_t end = front + kTouchStep; front < end && front < back; front += 4096) sum += p[front];
+    for (size_t end = back > kTouchStep ? back - kTouchStep : 0; back > end && back > front; back -= 4096)
+      sum += p[back - 1];
+  }
+  return sum;
+}
+
+void TouchPages(PageToucher* t, uint8_t* p, bool fresh, const uint8_t* input, size_t inputSize) {
+  size_t at = 0;
+  const auto touchStep = [&] {
     const size_t n = t->size - at < kTouchStep ? t->size - at : kTouchStep;
     memset(p + at, 0, n);
     at += n;
     t->touched.store(at, std::memory_order_release);
+  };
+  if (!fresh) {
+    t->touched.store(t->size, std::memory_order_release);
+    at = t->size;
+  } else {
+    touchStep();  // the decoder's first writes go there
   }
+  if (input) t->inputSum = ReadPages(input, inputSize);
+  while (at < t->size) touchStep();
 }
 
 }  // namespace
@@ -45,12 +66,15 @@ void* MapBlockView(HANDLE mapping, uint64_t offset, size_t size, const uint8_t**
   return view;
 }
 
-void StartPageToucher(PageToucher* t, uint8_t* p, size_t size, bool fresh) {
+void StartPageToucher(PageToucher* t, uint8_t* p, size_t size, bool fresh, const uint8_t* input,
+                      size_t inputSize) {
   t->size = size;
   t->touched.store(0, std::memory_order_relaxed);
-  if (fresh && size >= kTouchFrom) {
+  fresh = fresh && size >= kTouchFrom;
+  if (inputSize < kTouchFrom) input = nullptr;
+  if (fresh || input) {
     try {
-      t->thread = std::thread(TouchPages, t, p);
+      t->thread = std::thread(TouchPages, t, p, fresh, input, inputSize);
       return;
     } catch (const std::system_error&) {
       // The decoder takes the faults.

@@ -7,7 +7,8 @@
 // Wine); file pages already cached come in many at a time. Hence the view,
 // which also saves copying the compressed bytes, and a new output buffer
 // taken in by a thread of its own just ahead of the decoder, which waits
-// for it only where it would overtake it.
+// for it only where it would overtake it; that thread also reads the view's
+// pages in, so that the decoder does not wait for them.
 #pragma once
 
 #include <windows.h>
@@ -35,12 +36,16 @@ struct PageToucher {
   std::thread thread;
   std::atomic<size_t> touched{0};  // p[0, touched) are in and may be written
   size_t size = 0;
+  uint8_t inputSum = 0;  // what reading the input's pages summed to (kept, so they are read)
 };
 
-// Starts touching new memory p[0, size) in (zeroing it) from the front, or
-// marks it all as touched when it is not new, is small, or no thread can be
-// had. StopPageToucher must follow.
-void StartPageToucher(PageToucher* t, uint8_t* p, size_t size, bool fresh);
+// Starts touching new (fresh) memory p[0, size) in, zeroing it from the
+// front, and reading in the pages of a mapped compressed block (input, when
+// given) after the first step; small ones are left to the decoder. Without
+// anything to touch, or without a thread, p is all marked as touched.
+// StopPageToucher must follow.
+void StartPageToucher(PageToucher* t, uint8_t* p, size_t size, bool fresh, const uint8_t* input,
+                      size_t inputSize);
 
 // Waits until p[0, need) are in; how far the touched part reaches then.
 size_t WaitForPages(PageToucher* t, size_t need);

@@ -166,7 +166,7 @@ bool ExtractPayload() {
     uint8_t* out = output.bytes.get();
     const bool system = UsesSystemDecompressor(&decompressor);
     PageToucher toucher;
-    StartPageToucher(&toucher, out, sizes[0], newOutput);
+    StartPageToucher(&toucher, out, sizes[0], newOutput, view ? in : nullptr, sizes[1]);
     // The system's decompressor writes where it likes: all pages first.
     if (system) WaitForPages(&toucher, sizes[0]);
     BeginBlock(&writer, in, sizes[1], out, sizes[0], system);
