@@ -16,7 +16,7 @@
 # Last line: extract: MBps=X vs_decode_only=R peak_MiB=M
 set -euo pipefail
 OUT="${NORVALE_OUT:?run through ./run bench extract}"
-ROUNDS="${BENCH_ROUNDS:-5}"
+ROUNDS="${BENCH_ROUNDS:-7}"
 for f in setup-stub.exe norvale-pack extract-bench.exe; do
   [ -e "$OUT/$f" ] || { echo "bench extract: $OUT/$f is not built" >&2; exit 1; }
 done
