@@ -15,18 +15,9 @@
 
 namespace {
 
-// CPU time of the calling thread (user + kernel), in seconds: on a shared
-// machine it shows the work done, whatever else competes for the cores.
-double ThreadCpuSeconds() {
-  FILETIME creation, exit, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user)) return 0;
-  auto value = [](const FILETIME& t) {
-    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-  };
-  return static_cast<double>(value(kernel) + value(user)) / 1e7;
-}
-
-// CPU time of the whole process: the extraction writes on a thread of its own.
+// CPU time of the whole process (user + kernel), in seconds: on a shared
+// machine it shows the work done, whatever else competes for the cores; the
+// extraction counts its writing thread too.
 double ProcessCpuSeconds() {
   FILETIME creation, exit, kernel, user;
   if (!GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user)) return 0;
@@ -101,13 +92,13 @@ int Decode(const wchar_t* setup) {
     ok = ReadExact(file, input.data(), sizes[1]);
     LARGE_INTEGER start, end;
     size_t actual = 0;
-    const double cpuStart = ThreadCpuSeconds();
+    const double cpuStart = ProcessCpuSeconds();
     QueryPerformanceCounter(&start);
     ok = ok &&
          DecompressBlock(&decompressor, input.data(), input.size(), output.data(), output.size(), &actual) &&
          actual == sizes[0];
     QueryPerformanceCounter(&end);
-    cpu += ThreadCpuSeconds() - cpuStart;
+    cpu += ProcessCpuSeconds() - cpuStart;
     seconds += Seconds(start, end);
     bytes += sizes[0];
   }
