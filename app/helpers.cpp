@@ -100,11 +100,12 @@ void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, ui
 }
 
 HANDLE CreateOutputFile(const std::wstring& path) {
-  // Most files go into a folder that exists, in place of nothing or of a
-  // plain file: one call. Otherwise make the folders, clear attributes that
-  // refuse the rewrite, and wait out a file held open by another program.
+  // A new file in a folder that exists (most files of a first install): one
+  // call. Otherwise make the folders, clear attributes that refuse the
+  // rewrite (Wine, running as root, would rewrite a read-only file and leave
+  // it read-only), and wait out a file held open by another program.
   HANDLE fast =
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (fast != INVALID_HANDLE_VALUE) return fast;
   CreateDirectories(ParentDirectory(path));
   for (int attempt = 0; attempt < 40; ++attempt) {
