@@ -92,6 +92,7 @@ void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, 
   w->finalBytes = finalBytes;
   // A header the finisher refuses is one the decoder refuses as well.
   w->finisherReady = !finalBytes && LzmsFinisherBegin(w->finisher.get(), container, containerSize, outSize);
+  w->size = outSize;
   w->decoded = w->woken = 0;
   w->ended = w->decodeOk = false;
   w->writing = true;
@@ -101,8 +102,10 @@ bool ReportDecoded(BlockWriter* w, size_t decoded) {
   std::lock_guard<std::mutex> lock(w->mutex);
   w->decoded = decoded;
   // Waking the writer for every report costs more than it saves (under Wine
-  // each wake-up goes through the server): it is woken for every few MiB.
-  if (decoded - w->woken >= kWakeEvery) {
+  // each wake-up goes through the server): it is woken for every few MiB,
+  // and at every report near the end of the block, so that little is left
+  // to write once the decoder is done with it.
+  if (decoded - w->woken >= kWakeEvery || w->size - decoded <= kWakeEvery) {
     w->woken = decoded;
     w->changed.notify_all();
   }

@@ -25,6 +25,7 @@ struct BlockWriter {
 
   // The block in hand, set by BeginBlock.
   const uint8_t* out = nullptr;
+  size_t size = 0;          // of the block
   bool finalBytes = false;  // decoded bytes are final (the system's decompressor)
   bool finisherReady = false;
   bool writing = false;   // the writer still owns the block
