@@ -3,6 +3,7 @@
 # $NORVALE_OUT/previews/, and, when a display is there (or with
 # `./run demo --window`), the real window opened and photographed.
 set -uo pipefail
+. "$(dirname "$0")/../scripts/lib/window.bash"
 WINE="${WINE64:-/usr/lib/wine/wine64}"
 out="$NORVALE_OUT/previews"
 rm -rf "$out" && mkdir -p "$out"
@@ -22,12 +23,7 @@ mkdir -p "$WINEPREFIX/drive_c/demo"
 cp "$setup" "$WINEPREFIX/drive_c/demo/setup.exe"
 "$WINE" 'C:\demo\setup.exe' '/dir=C:\demo\Norvale Lockra' &
 pid=$!
-wid=""
-for _ in $(seq 1 100); do
-  wid=$(xdotool search --onlyvisible --name 'Norvale Lockra — ' 2>/dev/null | head -1)
-  [ -n "$wid" ] && break
-  sleep 0.2
-done
+wid=$(find_window 'Norvale Lockra — ')
 [ -n "$wid" ] || { echo "the window did not open"; kill $pid; exit 1; }
 sleep 1
 import -window root "$out/window-welcome.png"

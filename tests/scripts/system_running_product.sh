@@ -19,14 +19,11 @@ rm -f "$DESKTOP_LNK"
 # 1. A product that quits when asked.
 start_product "$EXE"
 check "stand-in product running" wait_log_count '^ready ' 1 20
-t0=$SECONDS
-run_setup "/S /dir=\"$DIR\""
-rc=$?
-elapsed=$((SECONDS - t0))
-check "install over the running product exits with 0 (got $rc)" [ "$rc" -eq 0 ]
+timed_setup "/S /dir=\"$DIR\""
+check "install over the running product exits with 0 (got $RC)" [ "$RC" -eq 0 ]
 check "its tray window got the quit request" [ "$(log_count '^quit-request ')" -eq 1 ]
 check "it ended by itself" [ "$(log_count '^exit ')" -eq 1 ]
-check "no grace period wasted (${elapsed}s)" [ "$elapsed" -lt 15 ]
+check "no grace period wasted (${ELAPSED}s)" [ "$ELAPSED" -lt 15 ]
 check "restarted with --background" wait_log_count '^start .* args=\[--background\]' 1 15
 wait_log_count '^ready ' 2 15
 
@@ -34,13 +31,10 @@ wait_log_count '^ready ' 2 15
 #    The copy restarted above is still running and quits when asked.
 start_product "$EXE" --ignore-quit
 wait_log_count '^ready ' 3 20
-t0=$SECONDS
-run_setup "/S /dir=\"$DIR\""
-rc=$?
-elapsed=$((SECONDS - t0))
-check "install over a stubborn product exits with 0 (got $rc)" [ "$rc" -eq 0 ]
+timed_setup "/S /dir=\"$DIR\""
+check "install over a stubborn product exits with 0 (got $RC)" [ "$RC" -eq 0 ]
 check "the stubborn copy ignored the request" [ "$(log_count '^quit-request .* ignored')" -eq 1 ]
-check "it was ended after the grace period (${elapsed}s)" [ "$elapsed" -ge 19 ] && [ "$elapsed" -lt 45 ]
+check "it was ended after the grace period (${ELAPSED}s)" [ "$ELAPSED" -ge 19 ] && [ "$ELAPSED" -lt 45 ]
 STUBBORN_PID="$(grep -- '--ignore-quit' "$STANDIN_LOG" | sed -n 's/^start pid=\([0-9]*\).*/\1/p' | head -1)"
 check "it did not end by itself" [ "$(grep -c "^exit pid=$STUBBORN_PID\$" "$STANDIN_LOG")" -eq 0 ]
 check "the product was restarted with --background" wait_log_count '^start .* args=\[--background\]' 2 15
@@ -48,8 +42,8 @@ wait_log_count '^ready ' 4 15
 
 # 3. Silent update with /relaunch=1 while the product runs.
 run_setup "/S /update /relaunch=1 /dir=\"$DIR\""
-rc=$?
-check "update exits with 0 (got $rc)" [ "$rc" -eq 0 ]
+RC=$?
+check "update exits with 0 (got $RC)" [ "$RC" -eq 0 ]
 check "relaunched in the background by the sequence" wait_log_count '^start .* args=\[--background\]' 3 15
 check "started without arguments at the end (exact command line)" \
   wait_log_count "^start .* args=\[\] cmdline=\[\"$(printf '%s' "$EXE" | sed 's/[][\\.*^$]/\\&/g')\"\]" 1 15

@@ -3,6 +3,7 @@
 # mouse moves and clicks at layout coordinates times the window's scale, and
 # keys. Needs the packed setup file and a display.
 set -uo pipefail
+. "$(dirname "$0")/lib/window.bash"
 WINE="${WINE64:-/usr/lib/wine/wine64}"
 SETUP="$NORVALE_OUT/Norvale-Lockra-Setup.exe"
 [ -f "$SETUP" ] || { echo "FAIL: $SETUP is missing (the packer has not produced the setup file)"; exit 1; }
@@ -26,12 +27,7 @@ TITLE='Norvale Lockra — (Installation|Désinstallation)'
 start_setup() {  # arguments of setup.exe
   "$WINE" 'C:\wt\setup.exe' "$@" &
   PID=$!
-  WID=""
-  for _ in $(seq 1 100); do
-    WID=$(xdotool search --onlyvisible --name "$TITLE" 2>/dev/null | head -1)
-    [ -n "$WID" ] && break
-    sleep 0.2
-  done
+  WID=$(find_window "$TITLE")
   [ -n "$WID" ] || { fail "no window for $*"; return 1; }
   geometry
   sleep 0.5  # a few frames, so the widgets have registered their regions

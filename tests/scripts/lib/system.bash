@@ -68,6 +68,13 @@ run_line() { "$WINE64" "$PROBE" run "$1" >/dev/null 2>&1; }
 # Runs the setup program with the given argument text, e.g.
 #   run_setup "/S /dir=\"C:\Dossier avec espaces\""
 run_setup() { run_line "\"$SETUP_WIN\" $1"; }
+# The same, leaving its exit code in RC and its duration (s) in ELAPSED.
+timed_setup() {
+  local t0=$SECONDS
+  run_setup "$1"
+  RC=$?
+  ELAPSED=$((SECONDS - t0))
+}
 
 # The stand-in's log (UTF-8 lines "start pid=N args=[...] ...").
 standin_log_init() {
