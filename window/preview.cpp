@@ -67,8 +67,14 @@ int ExportPreviews(const std::wstring& folder) {
   for (const PreviewEntry& entry : previewEntries) {
     SetPreviewSample(entry.mode, entry.screen);
     {
+      // A still moment, as with animations off: the same sample gives the
+      // same image whenever it is exported (the bar's colours flow with the
+      // clock otherwise, and the caret blinks).
+      FrameContext frame = CaptureFrame();
+      frame.time = 0;
+      frame.animationsOn = false;
       Gdiplus::Graphics graphics(&image);
-      PaintScreens(graphics);
+      PaintFrame(graphics, frame, FramePart::Whole, false);
     }
     const std::wstring path = folder + L"\\" + entry.file + L".png";
     if (image.Save(path.c_str(), &png, nullptr) != Gdiplus::Ok) return 1;

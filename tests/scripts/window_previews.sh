@@ -7,6 +7,15 @@ dir="$WINEPREFIX/drive_c/previews"
 rm -rf "$dir"
 "$WINE" "$NORVALE_OUT/setup-stub.exe" '/apercu=C:\previews'
 echo "preview run: exit 0"
+# A second export, a moment later, gives the same images: nothing in them
+# follows the clock.
+sleep 1
+rm -rf "$dir.again"
+"$WINE" "$NORVALE_OUT/setup-stub.exe" '/apercu=C:\previews.again'
+for f in "$dir"/*.png; do
+  cmp -s "$f" "$dir.again/$(basename "$f")" || { echo "FAILED: $(basename "$f") differs between two exports"; exit 1; }
+done
+echo "two exports give identical images"
 
 /usr/bin/python3 - "$dir" <<'PY'
 import os, sys
