@@ -2,8 +2,10 @@
 // then exactly one of preview, relocation, silent run or window run.
 #include "app/launch.h"
 
+// clang-format off
 // windows.h must come before the other Windows headers.
 #include <windows.h>
+// clang-format on
 
 #include <gdiplus.h>
 #include <objbase.h>
@@ -14,6 +16,7 @@
 #include "app/state.h"
 #include "app/system_dll.h"
 #include "package/package.h"
+#include "system/install_record.h"
 #include "system/process.h"
 #include "system/sequences.h"
 #include "toolkit/assets.h"
@@ -51,9 +54,19 @@ std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstri
   return line;
 }
 
-std::wstring SelfDeletionCommandLine(const std::wstring& selfPath) {
-  return L"cmd.exe /c ping 127.0.0.1 -n 3 >nul & del /f /q \"" + selfPath + L"\"";
+std::wstring SelfDeletionCommandLine(const std::wstring& cmd, const std::wstring& ping,
+                                     const std::wstring& selfPath) {
+  // cmd drops the first and the last quote of what follows /c when there are
+  // more than two: the outer pair is there to be dropped.
+  return L"\"" + cmd + L"\" /c \"\"" + ping + L"\" 127.0.0.1 -n 3 >nul & del /f /q \"" + selfPath + L"\"\"";
 }
+
+namespace {
+
+// Whether the running file carries a package; set with the mode.
+bool packagePresent = false;
+
+}  // namespace
 
 static void MakeDpiAware() {
   // Looked up at run time so that the program still starts where the
@@ -87,7 +100,8 @@ void ReadSwitchesAndMode(const wchar_t* line) {
   InstallerState.silent =
       HasSwitch(line, L"/VERYSILENT") || HasSwitch(line, L"/SILENT") || HasSwitch(line, L"/S");
   InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
-  bool hasPackage = ReadPackageIndex();
+  const bool hasPackage = ReadPackageIndex();
+  packagePresent = hasPackage;
   if (!hasPackage || HasSwitch(line, L"/uninstall"))
     InstallerState.mode = Uninstall;
   else if (HasSwitch(line, L"/update"))
@@ -105,6 +119,14 @@ void ResolveInstallDir(const wchar_t* line) {
   while (!dir.empty() && dir.back() == L'\\') dir.pop_back();
   if (InstallerState.mode == Uninstall && InstallerState.version.empty())
     InstallerState.version = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"DisplayVersion");
+
+  // A setup file whose download stopped inside its package has none, and
+  // would otherwise uninstall the folder it was saved in. A real update
+  // always carries a package, and a real uninstaller lies beside the product
+  // or is told its folder.
+  if (!packagePresent &&
+      (HasSwitch(line, L"/update") || (SwitchValue(line, L"/dir=").empty() && !FolderHoldsProduct(dir))))
+    InstallerState.damagedPackage = true;
 }
 
 static int RunPreview(const std::wstring& previewDir) {
@@ -130,7 +152,8 @@ static bool Relocate() {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, tempDir, &startup, &process))
+  if (!CreateProcessW(tempExe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, tempDir, &startup,
+                      &process))
     return false;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
@@ -145,6 +168,12 @@ static int RunSilent() {
 }
 
 static int RunWindow() {
+  // A damaged setup file opens on the Error screen, whose "Réessayer" is
+  // refused in the same way.
+  if (InstallerState.damagedPackage) {
+    InstallerState.screen = Error;
+    SetErrorText(kDamagedSetupMessage);
+  }
   ULONG_PTR token = StartGdiplus();
   LoadEmbeddedAssets();
   int code = RunInstallerWindow(GetModuleHandleW(nullptr));
@@ -162,14 +191,20 @@ static int RunWindow() {
 }
 
 static void ScheduleSelfDeletion() {
-  std::wstring line = SelfDeletionCommandLine(InstallerState.selfPath);
+  // Both programs by their System32 paths, started from there: a cmd.exe or
+  // ping.exe in the temporary folder must never run.
+  const std::wstring cmd = SystemToolPath(L"cmd.exe");
+  const std::wstring ping = SystemToolPath(L"ping.exe");
+  if (cmd.empty()) return;
+  const std::wstring system = ParentDirectory(cmd);
+  std::wstring line = SelfDeletionCommandLine(cmd, ping, InstallerState.selfPath);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process = {};
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                     &startup, &process)) {
+  if (CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                     system.c_str(), &startup, &process)) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
@@ -190,7 +225,7 @@ int RunSetup(const wchar_t* line) {
   ResolveInstallDir(line);
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
-  if (InstallerState.mode == Uninstall && !fromTemp &&
+  if (InstallerState.mode == Uninstall && !fromTemp && !InstallerState.damagedPackage &&
       _wcsicmp(ParentDirectory(InstallerState.selfPath).c_str(), InstallerState.installDir.c_str()) == 0 &&
       Relocate())
     return 0;

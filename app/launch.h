@@ -16,7 +16,8 @@ std::wstring SwitchValue(const wchar_t* line, const wchar_t* key);
 void ReadSwitchesAndMode(const wchar_t* line);
 // ... then the installation folder ("/dir=", an uninstaller's own folder, the
 // registry, the default) without trailing backslashes, and in uninstall mode
-// the version registered by the install.
+// the version registered by the install; and whether the file is a damaged
+// setup file rather than an uninstaller (InstallerState.damagedPackage).
 void ResolveInstallDir(const wchar_t* line);
 
 // The whole run for one command line; returns the process exit code.
@@ -24,4 +25,5 @@ int RunSetup(const wchar_t* commandLine);
 
 // The command lines that the entry point starts (exposed so they can be checked).
 std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent);
-std::wstring SelfDeletionCommandLine(const std::wstring& selfPath);
+std::wstring SelfDeletionCommandLine(const std::wstring& cmd, const std::wstring& ping,
+                                    const std::wstring& selfPath);

@@ -37,6 +37,9 @@ struct InstallerState {
   std::wstring installDir;  // no trailing backslash once resolved
   std::wstring version;
   uint64_t payloadOffset = 0;
+  // The file is a setup file whose package is damaged or missing: it must
+  // neither install nor run as an uninstaller.
+  bool damagedPackage = false;
   std::atomic<uint64_t> bytesDone{0};
   std::atomic<uint64_t> bytesTotal{0};
   std::mutex statusMutex;  // guards statusText and errorText, never held while calling out
@@ -64,5 +67,7 @@ void SetErrorText(const std::wstring& text);
 inline constexpr wchar_t kProductName[] = L"Norvale Lockra";
 inline constexpr wchar_t kProductExe[] = L"Norvale-Lockra.exe";
 inline constexpr wchar_t kUninstallerName[] = L"uninstall.exe";
+inline constexpr wchar_t kDamagedSetupMessage[] =
+    L"Installateur endommag\u00e9 : t\u00e9l\u00e9chargez-le de nouveau.";
 inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Norvale Lockra";

@@ -11,7 +11,6 @@
 
 namespace {
 
-const wchar_t kDamagedMessage[] = L"Installateur endommagé : téléchargez-le de nouveau.";
 const wchar_t kDamagedOrFullMessage[] =
     L"Installateur endommagé ou disque plein : téléchargez-le de nouveau.";
 
@@ -101,6 +100,20 @@ void AdvanceToNextFile(ExtractCursor* cursor) {
   }
 }
 
+bool ReadPackageEntryNames(std::vector<std::wstring>* names) {
+  HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::vector<PackageEntry> entries;
+  uint32_t blockCount = 0;
+  const bool ok = ReadEntryTable(file, &entries, &blockCount);
+  CloseHandle(file);
+  if (!ok) return false;
+  const size_t prefix = InstallerState.installDir.size() + 1;
+  for (const PackageEntry& entry : entries) names->push_back(entry.path.substr(prefix));
+  return true;
+}
+
 bool ExtractPayload() {
   HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -111,7 +124,7 @@ bool ExtractPayload() {
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
   if (!ReadEntryTable(file, &cursor.entries, &blockCount)) {
     CloseHandle(file);
-    SetErrorText(kDamagedMessage);
+    SetErrorText(kDamagedSetupMessage);
     return false;
   }
 

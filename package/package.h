@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 bool ReadPackageIndex();
 uint64_t CertificateEntryOffset(HANDLE file);
@@ -15,4 +16,7 @@ bool ReadExact(HANDLE file, void* buffer, DWORD n);
 std::wstring Utf8ToWide(const std::string& bytes);
 
 bool ExtractPayload();
+// The names of the package's entries, relative to the installation folder,
+// read from the entry table without writing anything.
+bool ReadPackageEntryNames(std::vector<std::wstring>* names);
 bool WriteUninstaller();

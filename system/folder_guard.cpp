@@ -101,6 +101,14 @@ std::vector<std::wstring> ProtectedFolders() {
       &FOLDERID_Downloads,       &FOLDERID_Windows,      &FOLDERID_System,          &FOLDERID_ProgramFiles,
       &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramData,  &FOLDERID_UserProgramFiles};
   std::vector<std::wstring> folders;
+  // The temporary folder holds every program's downloads and working files.
+  wchar_t temp[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+  if (n > 0 && n <= MAX_PATH) {
+    folders.push_back(Normalised(std::wstring(temp, n)));
+    std::wstring canonical = Canonical(folders.back());
+    if (!canonical.empty() && canonical != folders.back()) folders.push_back(canonical);
+  }
   for (const KNOWNFOLDERID* id : ids) {
     std::wstring path = KnownFolderPath(*id);
     if (path.empty()) continue;

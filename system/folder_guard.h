@@ -7,7 +7,8 @@
 // False for an empty or relative path, a bare drive, a drive root or share
 // root, a device path, and any folder that equals or contains one of the
 // user's or the system's known folders (profile, application data, Start
-// menu, Desktop, Documents, Downloads, Windows, Program Files).
+// menu, Desktop, Documents, Downloads, Windows, Program Files, the temporary
+// folder).
 bool IsSafeToRemove(const std::wstring& folder);
 
 // The lexical checks alone, against a given list of protected folders

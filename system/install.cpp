@@ -5,6 +5,7 @@
 #include "app/state.h"
 #include "package/package.h"
 #include "system/folder_guard.h"
+#include "system/install_record.h"
 #include "system/process.h"
 #include "system/registration.h"
 #include "system/sequences.h"
@@ -14,9 +15,39 @@ namespace {
 
 constexpr uint32_t kLongGraceMs = 20000;
 constexpr uint32_t kShortGraceMs = 1500;
+constexpr wchar_t kGrantFolder[] = L" /grant *S-1-15-2-2:(OI)(CI)(RX) /T /C /Q";
+constexpr wchar_t kGrantFile[] = L" /grant *S-1-15-2-2:(RX) /C /Q";
 
-std::wstring AccessGrantCommand(const std::wstring& dir) {
-  return L"icacls.exe \"" + dir + L"\" /grant *S-1-15-2-2:(OI)(CI)(RX) /T /C /Q";
+void Grant(const std::wstring& icacls, const std::wstring& path, const wchar_t* rights) {
+  RunHiddenAndWait(icacls, L"\"" + icacls + L"\" \"" + path + L"\"" + rights);
+}
+
+bool UnderAnyFolder(const std::wstring& name, const std::vector<std::wstring>& folders) {
+  for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1))
+    if (ContainsName(folders, name.substr(0, at))) return true;
+  return false;
+}
+
+// Read and execute for restricted application containers. On a folder the
+// product made, the whole tree; in a folder that was the user's before, only
+// what the product put there, so that the user's own files keep their rights.
+void GrantAccess(const std::wstring& dir, bool ownsFolder, const std::vector<std::wstring>& files,
+                 const std::vector<std::wstring>& createdFolders) {
+  const std::wstring icacls = SystemToolPath(L"icacls.exe");
+  if (ownsFolder) {
+    Grant(icacls, dir, kGrantFolder);
+    return;
+  }
+  for (const std::wstring& folder : createdFolders)
+    if (!UnderAnyFolder(folder, createdFolders)) Grant(icacls, dir + L"\\" + folder, kGrantFolder);
+  for (const std::wstring& file : files)
+    if (!UnderAnyFolder(file, createdFolders)) Grant(icacls, dir + L"\\" + file, kGrantFile);
+}
+
+std::vector<std::wstring> FullPaths(const std::wstring& dir, const std::vector<std::wstring>& names) {
+  std::vector<std::wstring> paths;
+  for (const std::wstring& name : names) paths.push_back(dir + L"\\" + name);
+  return paths;
 }
 
 }  // namespace
@@ -27,28 +58,56 @@ bool RunInstall() {
   const std::wstring exePath = dir + L"\\" + kProductExe;
   const bool update = InstallerState.mode == Update;
 
+  // What the product owns here before this run: the earlier record, or for
+  // a folder installed before records existed, the whole registered folder
+  // that holds the product.
+  std::vector<std::wstring> names;
+  ReadPackageEntryNames(&names);  // a damaged table is reported by the extraction
+  const InstallRecord earlier = ReadInstallRecord(dir);
+  const bool legacyOwned = !earlier.valid && FileExists(exePath) && IsRegisteredInstallLocation(dir);
+  const bool ownsFolder = !FileExists(dir) || (earlier.valid ? earlier.createdFolder : legacyOwned);
+  const std::vector<std::wstring> createdFolders = FoldersToCreate(dir, names);
+
   const bool trayFound = AskTrayToQuit();
   const uint32_t grace = (update || InstallerState.silent) ? kLongGraceMs : kShortGraceMs;
-  // A folder as broad as a drive or a profile holds other programs too: then
-  // only the product's own executable is ended, never everything inside.
-  if (IsSafeToRemove(dir))
+  // In a folder that is not wholly the product's (or is as broad as a
+  // profile), only the product's own programs are ended, never everything
+  // running from inside it.
+  if (ownsFolder && IsSafeToRemove(dir)) {
     CloseRunningCopies(dir, grace);
-  else if (!dir.empty())
-    CloseRunningProduct(exePath, grace);
+  } else if (!dir.empty()) {
+    std::vector<std::wstring> owned = names;
+    MergeNames(&owned, earlier.files);
+    MergeNames(&owned, {kProductExe});
+    CloseRunningFiles(FullPaths(dir, owned), grace);
+  }
 
   SetStatus(L"Pr\u00e9paration\u2026");
   CreateDirectories(dir);
-  // Nothing of an earlier ui folder may survive, whatever the package holds.
-  if (!dir.empty()) RemoveTree(dir + L"\\ui");
+  // Nothing of an earlier ui folder may survive, whatever the package holds,
+  // but only a ui folder that an install made is the product's to remove.
+  if (!dir.empty() && (legacyOwned || (earlier.valid && ContainsName(earlier.folders, L"ui"))))
+    RemoveTree(dir + L"\\ui");
 
   bool ok = ExtractPayload();
   if (ok) {
     SetStatus(L"Inscription dans Windows\u2026");
-    ok = WriteUninstaller();
+    InstallRecord record = earlier;
+    record.valid = true;
+    record.createdFolder = ownsFolder;
+    MergeNames(&record.folders, createdFolders);
+    MergeNames(&record.files, names);
+    MergeNames(&record.files, {kUninstallerName, kInstallRecordName});
+    // Without its record an uninstall could not tell the product's files from
+    // the user's: an install that cannot write it has failed like one that
+    // cannot write the uninstaller.
+    ok = WriteUninstaller() && WriteInstallRecord(dir, record);
     if (!ok) {
       SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
     } else {
-      RunHiddenAndWait(AccessGrantCommand(dir));
+      std::vector<std::wstring> granted = names;
+      MergeNames(&granted, {kUninstallerName, kInstallRecordName});
+      GrantAccess(dir, ownsFolder, granted, record.folders);
       WriteUninstallEntry();
       CreateShortcut(StartMenuShortcutPath(), exePath, dir);
       if (FileExists(exePath) && trayFound) LaunchProduct(exePath, dir, L"--background");

@@ -4,6 +4,7 @@
 // after windows.h, which it needs
 #include <tlhelp32.h>
 
+#include <functional>
 #include <vector>
 
 #include "app/state.h"
@@ -46,8 +47,8 @@ bool PathEquals(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() && PathStartsWith(a, b);
 }
 
-void CloseProcessesMatching(bool (*matches)(const std::wstring& image, const std::wstring& pattern),
-                            const std::wstring& pattern, uint32_t gracePeriodMs) {
+static void CloseProcessesMatching(const std::function<bool(const std::wstring& image)>& matches,
+                                   uint32_t gracePeriodMs) {
   std::vector<HANDLE> matched;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot != INVALID_HANDLE_VALUE) {
@@ -64,7 +65,7 @@ void CloseProcessesMatching(bool (*matches)(const std::wstring& image, const std
         CloseHandle(process);
         continue;
       }
-      if (matches(std::wstring(image, length), pattern))
+      if (matches(std::wstring(image, length)))
         matched.push_back(process);
       else
         CloseHandle(process);
@@ -91,11 +92,30 @@ void CloseProcessesMatching(bool (*matches)(const std::wstring& image, const std
 
 void CloseRunningCopies(const std::wstring& folder, uint32_t gracePeriodMs) {
   // The trailing separator keeps a sibling such as "...\Lockra 2" out.
-  CloseProcessesMatching(PathStartsWith, folder + L"\\", gracePeriodMs);
+  const std::wstring prefix = folder + L"\\";
+  CloseProcessesMatching([&](const std::wstring& image) { return PathStartsWith(image, prefix); },
+                         gracePeriodMs);
 }
 
 void CloseRunningProduct(const std::wstring& exePath, uint32_t gracePeriodMs) {
-  CloseProcessesMatching(PathEquals, exePath, gracePeriodMs);
+  CloseRunningFiles({exePath}, gracePeriodMs);
+}
+
+void CloseRunningFiles(const std::vector<std::wstring>& paths, uint32_t gracePeriodMs) {
+  CloseProcessesMatching(
+      [&](const std::wstring& image) {
+        for (const std::wstring& path : paths)
+          if (PathEquals(image, path)) return true;
+        return false;
+      },
+      gracePeriodMs);
+}
+
+std::wstring SystemToolPath(const wchar_t* program) {
+  wchar_t folder[MAX_PATH];
+  UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::wstring();
+  return std::wstring(folder, n) + L"\\" + program;
 }
 
 void LaunchProduct(const std::wstring& exePath, const std::wstring& workingDir,
@@ -112,7 +132,11 @@ void LaunchProduct(const std::wstring& exePath, const std::wstring& workingDir,
   }
 }
 
-void RunHiddenAndWaitFor(const std::wstring& commandLine, uint32_t timeoutMs) {
+void RunHiddenAndWaitFor(const std::wstring& program, const std::wstring& commandLine, uint32_t timeoutMs) {
+  // The program is named in full and started from its own folder, so that
+  // nothing planted beside the setup file or in the current folder runs.
+  if (program.empty()) return;
+  const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
   STARTUPINFOW startup{};
@@ -120,14 +144,14 @@ void RunHiddenAndWaitFor(const std::wstring& commandLine, uint32_t timeoutMs) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                      &startup, &info))
+  if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      folder.c_str(), &startup, &info))
     return;
   WaitForSingleObject(info.hProcess, timeoutMs);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
 }
 
-void RunHiddenAndWait(const std::wstring& commandLine) {
-  RunHiddenAndWaitFor(commandLine, kHiddenToolWaitMs);
+void RunHiddenAndWait(const std::wstring& program, const std::wstring& commandLine) {
+  RunHiddenAndWaitFor(program, commandLine, kHiddenToolWaitMs);
 }

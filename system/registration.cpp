@@ -36,6 +36,23 @@ void WriteUninstallEntry() {
   WriteRegDword(kUninstallKey, L"EstimatedSize", static_cast<uint32_t>(total >> 10));
 }
 
+bool IsRegisteredInstallLocation(const std::wstring& dir) {
+  std::wstring registered = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation");
+  std::wstring folder = dir;
+  while (!registered.empty() && registered.back() == L'\\') registered.pop_back();
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  return !folder.empty() &&
+         CompareStringOrdinal(registered.c_str(), static_cast<int>(registered.size()), folder.c_str(),
+                              static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool UninstallEntryExists() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 void DeleteUninstallEntry() { RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey); }
 
 void DeleteAutoStartValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kProductName); }

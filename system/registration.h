@@ -6,6 +6,11 @@
 void WriteUninstallEntry();
 void DeleteUninstallEntry();
 
+// True when the uninstall entry names `dir` as its "InstallLocation"
+// (trailing backslashes and the case of letters aside).
+bool IsRegisteredInstallLocation(const std::wstring& dir);
+bool UninstallEntryExists();
+
 // Deletes the value "Norvale Lockra" under the current user's Run key.
 void DeleteAutoStartValue();
 

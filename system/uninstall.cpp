@@ -1,9 +1,12 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
+
 #include "app/helpers.h"
 #include "app/state.h"
 #include "system/folder_guard.h"
+#include "system/install_record.h"
 #include "system/process.h"
 #include "system/registration.h"
 #include "system/sequences.h"
@@ -13,6 +16,39 @@ namespace {
 
 constexpr uint32_t kGraceMs = 1500;
 constexpr wchar_t kUserDataBelowLocalAppData[] = L"\\Norvale\\Lockra";
+constexpr wchar_t kNotInstalledMessage[] = L"Norvale Lockra n\u2019est pas install\u00e9 dans ce dossier.";
+
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// True when a folder between `dir` and the named item is a junction or link:
+// deleting through it would reach whatever it points to.
+bool ReachedThroughLink(const std::wstring& dir, const std::wstring& name) {
+  for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1))
+    if (IsLink(dir + L"\\" + name.substr(0, at))) return true;
+  return false;
+}
+
+size_t Depth(const std::wstring& name) { return std::count(name.begin(), name.end(), L'\\'); }
+
+// The recorded files, then the recorded folders deepest first and the
+// installation folder, each only when nothing else is left in it.
+void RemoveRecordedItems(const std::wstring& dir, const InstallRecord& record) {
+  for (const std::wstring& file : record.files) {
+    if (ReachedThroughLink(dir, file)) continue;
+    const std::wstring path = dir + L"\\" + file;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+  }
+  std::vector<std::wstring> folders = record.folders;
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
+  for (const std::wstring& folder : folders)
+    if (!ReachedThroughLink(dir, folder)) RemoveDirectoryW((dir + L"\\" + folder).c_str());
+  RemoveDirectoryW(dir.c_str());
+}
 
 }  // namespace
 
@@ -24,26 +60,52 @@ std::wstring UserDataFolder() {
 
 bool RunUninstall() {
   const std::wstring& dir = InstallerState.installDir;
-  // The folder comes from "/dir=", from where the uninstaller lies or from the
-  // registry; any of them can name far more than the product. Such a folder
-  // is left alone entirely: neither its processes ended nor its files deleted.
-  const bool removable = IsSafeToRemove(dir);
+  // A damaged setup file is never an uninstaller, and a folder without the
+  // product is not the product's to touch: nothing changes in either case.
+  if (InstallerState.damagedPackage) {
+    SetErrorText(kDamagedSetupMessage);
+    return false;
+  }
+  const InstallRecord record = ReadInstallRecord(dir);
+  const std::wstring exePath = dir + L"\\" + kProductExe;
+  if (dir.empty() || (!record.valid && !FileExists(exePath))) {
+    SetErrorText(kNotInstalledMessage);
+    return false;
+  }
+  // The whole folder goes only when the product made it; a folder from
+  // before records existed, only when it is the registered one. The folder
+  // guard has the last word either way.
+  const bool registered = IsRegisteredInstallLocation(dir);
+  const bool wholeFolder = (record.valid ? record.createdFolder : registered) && IsSafeToRemove(dir);
+  // An old uninstaller run elsewhere leaves the current installation's
+  // registration alone.
+  const bool registration = registered || !UninstallEntryExists();
 
   AskTrayToQuit();
-  if (removable)
+  if (wholeFolder) {
     CloseRunningCopies(dir, kGraceMs);
-  else if (!dir.empty())
-    CloseRunningProduct(dir + L"\\" + kProductExe, kGraceMs);
+  } else {
+    std::vector<std::wstring> owned = record.files;
+    MergeNames(&owned, {kProductExe});
+    std::vector<std::wstring> paths;
+    for (const std::wstring& name : owned) paths.push_back(dir + L"\\" + name);
+    CloseRunningFiles(paths, kGraceMs);
+  }
 
   SetStatus(L"Suppression des raccourcis\u2026");
-  DeleteShortcut(StartMenuShortcutPath());
-  DeleteAutoStartValue();
-  DeleteShortcut(DesktopShortcutPath());
-  DeleteUninstallEntry();
+  if (registration) {
+    DeleteShortcut(StartMenuShortcutPath());
+    DeleteAutoStartValue();
+    DeleteShortcut(DesktopShortcutPath());
+    DeleteUninstallEntry();
+  }
 
   SetStatus(L"Suppression des fichiers\u2026");
   InstallerState.bytesTotal.store(100);
-  if (removable) RemoveTree(dir);
+  if (wholeFolder)
+    RemoveTree(dir);
+  else if (record.valid)
+    RemoveRecordedItems(dir, record);
   InstallerState.bytesDone.store(60);
 
   if (InstallerState.removeUserData) {

@@ -11,6 +11,8 @@ echo "exit code: $?"
 DIR="$(known localappdata)\\Programs\\Norvale Lockra"
 echo "--- files in $DIR"
 (cd "$(unix_path "$DIR")" && find . -type f -printf '%10s  %P\n' | sort -k2)
+echo "--- install-record.txt: what the product owns there (an uninstall deletes only that)"
+sed 's/\r$//; s/^/  /' "$(unix_path "$DIR")/install-record.txt"
 echo "--- wine64 reg query HKCU\\$UNINSTALL_KEY"
 out="$("$WINE64" reg query "HKCU\\$UNINSTALL_KEY" 2>/dev/null | tr -d '\r' | sed '/^$/d')"
 # reg writes in the console's OEM code page; show it as UTF-8.

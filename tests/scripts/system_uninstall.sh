@@ -59,9 +59,9 @@ end=$((SECONDS + 20))
 while [ "$SECONDS" -lt "$end" ] && ls "$UTEMP"/Norvale-uninstall-*.exe >/dev/null 2>&1; do sleep 0.5; done
 check "the temporary copy deleted itself" bash -c "! ls \"$UTEMP\"/Norvale-uninstall-*.exe >/dev/null 2>&1"
 
-# A second uninstall finds nothing and still succeeds.
+# A second uninstall finds no product there: it changes nothing and fails.
 run_setup "/S /uninstall /dir=\"$DIR\""
 rc=$?
-check "a second uninstall exits with 0 (got $rc)" [ "$rc" -eq 0 ]
+check "a second uninstall exits with 1 (got $rc)" [ "$rc" -eq 1 ]
 "$WINE64" reg delete "HKCU\\$RUN_KEY" /v Autre /f >/dev/null 2>&1
 finish

@@ -1,10 +1,12 @@
 // Reading the command line, choosing the mode and resolving the folder.
+#include "app/launch.h"
+
 #include <gtest/gtest.h>
 
 #include "app/helpers.h"
-#include "app/launch.h"
 #include "app/state.h"
 #include "support/test_support.h"
+#include "system/install_record.h"
 
 namespace {
 
@@ -26,7 +28,8 @@ TEST(HasSwitch, MatchesWholeSwitchesOnly) {
 }
 
 TEST(SwitchValue, QuotedUnquotedAndAbsent) {
-  EXPECT_EQ(SwitchValue(L"setup.exe /dir=\"C:\\Mes Programmes\\NL\" /S", L"/dir="), L"C:\\Mes Programmes\\NL");
+  EXPECT_EQ(SwitchValue(L"setup.exe /dir=\"C:\\Mes Programmes\\NL\" /S", L"/dir="),
+            L"C:\\Mes Programmes\\NL");
   EXPECT_EQ(SwitchValue(L"setup.exe /dir=C:\\Mes Programmes /S", L"/dir="), L"C:\\Mes");
   EXPECT_EQ(SwitchValue(L"setup.exe /dir=\"C:\\open", L"/dir="), L"C:\\open");
   EXPECT_EQ(SwitchValue(L"setup.exe /DIR=C:\\x\ty", L"/dir="), L"C:\\x\ty");  // tabs are ordinary
@@ -40,8 +43,9 @@ TEST(CommandLines, RelocationAndSelfDeletion) {
             L"\"C:\\T\\Norvale-uninstall-42.exe\" /uninstall /fromtemp /dir=\"C:\\Mes Programmes\\NL\"");
   EXPECT_EQ(RelocationCommandLine(L"C:\\T\\u.exe", L"C:\\NL", true),
             L"\"C:\\T\\u.exe\" /uninstall /fromtemp /dir=\"C:\\NL\" /S");
-  EXPECT_EQ(SelfDeletionCommandLine(L"C:\\T\\u 1.exe"),
-            L"cmd.exe /c ping 127.0.0.1 -n 3 >nul & del /f /q \"C:\\T\\u 1.exe\"");
+  EXPECT_EQ(
+      SelfDeletionCommandLine(L"C:\\S\\cmd.exe", L"C:\\S\\ping.exe", L"C:\\T\\u 1.exe"),
+      L"\"C:\\S\\cmd.exe\" /c \"\"C:\\S\\ping.exe\" 127.0.0.1 -n 3 >nul & del /f /q \"C:\\T\\u 1.exe\"\"");
   // The temporary name: folder, fixed part, tick count in decimal.
   EXPECT_EQ(FormatString(L"%sNorvale-uninstall-%llu.exe", L"C:\\T\\", 18446744073709551615ull),
             L"C:\\T\\Norvale-uninstall-18446744073709551615.exe");
@@ -63,7 +67,7 @@ struct LaunchTest : ::testing::Test {
     std::vector<uint8_t> file = image;
     uint64_t p = file.size();
     const uint8_t package[] = {'H', 'L', 'V', 'X', 1, 0, 0, 0, 5, 0, 0, 0, '2', '.', '0', '.', '1',
-                               0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+                               0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0,   0,   0,   0};
     file.insert(file.end(), package, package + sizeof(package));
     for (uint64_t v : {p, static_cast<uint64_t>(sizeof(package))})
       for (int i = 0; i < 8; ++i) file.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -133,21 +137,60 @@ TEST_F(LaunchTest, FolderResolutionOrder) {
   EXPECT_EQ(InstallerState.version, L"");
 }
 
+// A setup file that lost its package is never an uninstaller: started with
+// "/update", from a folder without the product, or with a trailer whose
+// header is wrong. uninstall.exe beside the product and an explicit folder
+// keep working.
+TEST_F(LaunchTest, DamagedSetupFilesAreNotUninstallers) {
+  std::vector<uint8_t> bad = ReadFileBytes(withPackage);
+  bad[ReadFileBytes(withoutPackage).size()] = 'Z';  // the header's magic
+  const std::wstring badHeader = temp.path + L"\\bad.exe";
+  ASSERT_TRUE(WriteFileBytes(badHeader, bad));
+  const std::wstring stray = temp.path + L"\\t\u00e9l\u00e9chargements\\uninstall.exe";
+  CreateDirectories(ParentDirectory(stray));
+  ASSERT_TRUE(CopyFileW(withoutPackage.c_str(), stray.c_str(), FALSE));
+  ASSERT_TRUE(WriteFileBytes(temp.path + L"\\app\\Norvale-Lockra.exe", {'M', 'Z'}));
+  const struct {
+    const std::wstring& exe;
+    const wchar_t* switches;
+    bool damaged;
+  } cases[] = {
+      {withoutPackage, L"/S", false},
+      {withoutPackage, L"/S /update", true},
+      {withoutPackage, L"/uninstall /dir=C:\\X", false},
+      {stray, L"/S", true},
+      {stray, L"", true},
+      {stray, L"/uninstall /dir=\"C:\\X Y\"", false},
+      {badHeader, L"/S /uninstall /dir=C:\\X", true},
+      {withPackage, L"/update", false},
+      {withPackage, L"/uninstall", false},
+  };
+  for (const auto& c : cases) {
+    Launch(c.exe, c.switches);
+    EXPECT_EQ(InstallerState.damagedPackage, c.damaged) << Narrow(c.exe) << " " << Narrow(c.switches);
+  }
+}
+
 // The whole program, started as a user would: the exit codes of the paths
 // that do not depend on later subsystems.
 TEST(SetupProgram, StartsAndTakesTheUninstallPathWithoutPackage) {
   std::wstring stub = OutPath(L"setup-stub.exe");
   ASSERT_NE(GetFileAttributesW(stub.c_str()), INVALID_FILE_ATTRIBUTES);
   TempFolder temp;
-  // Copied out of the install folder it names, so no relocation happens: a
-  // silent uninstall of an empty folder inside the prefix ends with 0.
+  // Copied out of the install folder it names, so no relocation happens.
   std::wstring exe = temp.path + L"\\setup-stub.exe";
   ASSERT_TRUE(CopyFileW(stub.c_str(), exe.c_str(), FALSE));
   std::wstring target = temp.path + L"\\target";
   CreateDirectories(target);
-  int code = RunAndWait(L"\"" + exe + L"\" /S /update /dir=\"" + target + L"\"");
-  EXPECT_EQ(code, 0);
-  EXPECT_FALSE(FileExists(target)) << "the uninstall removed the folder it was given";
+  ASSERT_TRUE(CopyFileW(stub.c_str(), (target + L"\\Norvale-Lockra.exe").c_str(), FALSE));
+  InstallRecord record;
+  record.createdFolder = true;
+  ASSERT_TRUE(WriteInstallRecord(target, record));
+  // A real update always carries a package: without one nothing changes.
+  EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /update /dir=\"" + target + L"\""), 1);
+  EXPECT_TRUE(FileExists(target + L"\\Norvale-Lockra.exe"));
+  EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /uninstall /dir=\"" + target + L"\""), 0);
+  EXPECT_FALSE(FileExists(target)) << "the uninstall removed the folder the product made";
 }
 
 }  // namespace

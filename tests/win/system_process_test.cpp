@@ -134,13 +134,14 @@ TEST_F(ProcessTest, LaunchProductQuotesThePathAndAddsArgumentsOnlyWhenGiven) {
 
 TEST_F(ProcessTest, HiddenToolIsWaitedForAndAbandonedAfterItsTime) {
   std::wstring dir = FreshFolder(L"hidden");
-  RunHiddenAndWait(L"cmd.exe /c echo fait> \"" + dir + L"\\out.txt\"");
+  const std::wstring cmd = SystemToolPath(L"cmd.exe");
+  RunHiddenAndWait(cmd, L"\"" + cmd + L"\" /c echo fait> \"" + dir + L"\\out.txt\"");
   EXPECT_TRUE(FileExists(dir + L"\\out.txt")) << "the tool had finished when the call returned";
 
   std::wstring exe = dir + L"\\Norvale-Lockra.exe";
   ASSERT_TRUE(CopyFileW(StandinExe().c_str(), exe.c_str(), FALSE));
   ULONGLONG t0 = GetTickCount64();
-  RunHiddenAndWaitFor(L"\"" + exe + L"\" --ignore-quit", 800);
+  RunHiddenAndWaitFor(exe, L"\"" + exe + L"\" --ignore-quit", 800);
   ULONGLONG elapsed = GetTickCount64() - t0;
   EXPECT_GE(elapsed, 750u);
   EXPECT_LT(elapsed, 5000u);

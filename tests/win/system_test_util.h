@@ -137,6 +137,7 @@ inline bool WaitForText(const std::wstring& logPath, const std::wstring& text, s
 }
 
 inline std::wstring StatusText();
+inline std::wstring ErrorText();
 
 }  // namespace systest
 
@@ -145,4 +146,9 @@ inline std::wstring StatusText();
 inline std::wstring systest::StatusText() {
   std::lock_guard<std::mutex> lock(InstallerState.statusMutex);
   return InstallerState.statusText;
+}
+
+inline std::wstring systest::ErrorText() {
+  std::lock_guard<std::mutex> lock(InstallerState.statusMutex);
+  return InstallerState.errorText;
 }

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "system/install_record.h"
 #include "system/process.h"
 #include "system/registration.h"
 #include "system/sequences.h"
@@ -75,10 +76,13 @@ TEST_F(UninstallTest, RemovesEverythingButTheUserDataByDefault) {
   EXPECT_TRUE(FileExists(userData + L"\\favoris.json"));
   ExpectFinished();
 
-  // A second run finds nothing and still succeeds.
-  InstallerState.bytesDone = 0;
-  EXPECT_TRUE(RunUninstall());
-  ExpectFinished();
+  // A second run finds no product: it changes nothing and says why.
+  WriteFileText(dir + L"\\t\u00e9moin.txt", "reste");
+  WriteUninstallEntry();
+  EXPECT_FALSE(RunUninstall());
+  EXPECT_EQ(ErrorText(), L"Norvale Lockra n\u2019est pas install\u00e9 dans ce dossier.");
+  EXPECT_TRUE(FileExists(dir + L"\\t\u00e9moin.txt"));
+  EXPECT_TRUE(KeyExists(kUninstallKey));
 }
 
 TEST_F(UninstallTest, UserDataOnRequestKeepsTheNorvaleFolder) {
@@ -107,30 +111,104 @@ TEST_F(UninstallTest, RunningProductIsAskedToQuitThenRemoved) {
   EndAndClose(stubborn);
 }
 
-// Broad folders given by "/dir=", the uninstaller's place or the registry:
-// everything else is done, the folder itself stays whole.
+// Broad folders given by "/dir=", the uninstaller's place or the registry,
+// even holding the product's executable and registered: everything else is
+// done, the folder itself stays whole.
 TEST_F(UninstallTest, BroadFoldersAreLeftAlone) {
   ASSERT_TRUE(InThrowawayPrefix())
       << "aims the uninstall at the profile and C:\\; only in a temporary prefix";
   std::wstring profile = KnownFolderPath(FOLDERID_Profile);
   std::wstring local = KnownFolderPath(FOLDERID_LocalAppData);
-  for (const std::wstring& broad :
-       {profile, local, std::wstring(L"C:\\"), std::wstring(L"C:"), std::wstring()}) {
+  for (const std::wstring& broad : {profile, local, std::wstring(L"C:\\")}) {
     LayOutProduct();
-    WriteFileText(profile + L"\\t\u00e9moin.txt", "reste");
-    WriteFileText(local + L"\\t\u00e9moin.txt", "reste");
-    WriteFileText(L"C:\\t\u00e9moin.txt", "reste");
-    InstallerState.installDir = broad;
+    std::wstring folder = broad;
+    if (folder.back() == L'\\') folder.pop_back();
+    ASSERT_TRUE(CopyFileW(StandinExe().c_str(), (folder + L"\\Norvale-Lockra.exe").c_str(), FALSE));
+    WriteFileText(folder + L"\\t\u00e9moin.txt", "reste");
+    InstallerState.installDir = folder;
+    WriteUninstallEntry();
     InstallerState.bytesDone = 0;
     EXPECT_TRUE(RunUninstall());
     ExpectRegistrationGone();
     ExpectFinished();
-    EXPECT_TRUE(FileExists(profile + L"\\t\u00e9moin.txt")) << Narrow(broad);
-    EXPECT_TRUE(FileExists(local + L"\\t\u00e9moin.txt")) << Narrow(broad);
-    EXPECT_TRUE(FileExists(L"C:\\t\u00e9moin.txt")) << Narrow(broad);
+    EXPECT_TRUE(FileExists(folder + L"\\t\u00e9moin.txt")) << Narrow(broad);
+    EXPECT_TRUE(FileExists(folder + L"\\Norvale-Lockra.exe")) << Narrow(broad);
     EXPECT_TRUE(FileExists(dir + L"\\Norvale-Lockra.exe")) << Narrow(broad);
     EXPECT_TRUE(FileExists(userData + L"\\favoris.json"));
+    DeleteFileW((folder + L"\\Norvale-Lockra.exe").c_str());
+    DeleteFileW((folder + L"\\t\u00e9moin.txt").c_str());
   }
+}
+
+// A folder that held the user's files before the install: only what the
+// record names goes, and the folders an install made once they are empty.
+// With "folder created: yes" the whole folder goes, the product's own
+// caches included.
+TEST_F(UninstallTest, RecordDecidesWhatGoes) {
+  for (bool created : {false, true}) {
+    LayOutProduct();
+    WriteFileText(dir + L"\\mes notes.txt", "\xc3\xa0 garder");
+    WriteFileText(dir + L"\\photos\\\u65e5\u672c.jpg", "jpg");
+    WriteFileText(dir + L"\\ui\\mien.css", "a{}");  // the user's, inside a product folder
+    WriteFileText(dir + L"\\donn\u00e9es\\\u5b57.txt", "x");
+    WriteFileText(dir + L"\\donn\u00e9es\\vide.dat", "");
+    WriteFileText(dir + L"\\cache\\journal.log", "x");  // made by the product when it ran
+    InstallRecord record;
+    record.createdFolder = created;
+    record.folders = {L"ui", L"donn\u00e9es"};
+    record.files = {L"Norvale-Lockra.exe",       L"ui\\index.html",         L"lecture-seule.txt",
+                    L"donn\u00e9es\\\u5b57.txt", L"donn\u00e9es\\vide.dat", L"absent.txt",
+                    kInstallRecordName};
+    ASSERT_TRUE(WriteInstallRecord(dir, record));
+    EXPECT_TRUE(RunUninstall());
+    ExpectRegistrationGone();
+    if (created) {
+      EXPECT_FALSE(FileExists(dir));
+      continue;
+    }
+    EXPECT_EQ(ReadFileText(dir + L"\\mes notes.txt"), "\xc3\xa0 garder");
+    EXPECT_EQ(ReadFileText(dir + L"\\photos\\\u65e5\u672c.jpg"), "jpg");
+    EXPECT_EQ(ReadFileText(dir + L"\\ui\\mien.css"), "a{}");
+    EXPECT_TRUE(FileExists(dir + L"\\cache\\journal.log"));
+    for (const wchar_t* gone : {L"Norvale-Lockra.exe", L"ui\\index.html", L"lecture-seule.txt",
+                                L"donn\u00e9es", kInstallRecordName})
+      EXPECT_FALSE(FileExists(dir + L"\\" + gone)) << Narrow(gone);
+    RemoveTree(dir);
+    CreateDirectories(dir);
+  }
+}
+
+// An uninstaller run against another folder than the registered one leaves
+// the registered installation's entry, Run value and shortcuts alone; one
+// aimed at a folder without the product changes nothing at all.
+TEST_F(UninstallTest, OnlyTheRegisteredFolderTakesTheRegistrationAlong) {
+  LayOutProduct();  // registered at dir
+  std::wstring other = FreshFolder(L"autre copie");
+  ASSERT_TRUE(CopyFileW(StandinExe().c_str(), (other + L"\\Norvale-Lockra.exe").c_str(), FALSE));
+  InstallRecord record;
+  record.files = {L"Norvale-Lockra.exe"};
+  ASSERT_TRUE(WriteInstallRecord(other, record));
+  std::wstring empty = FreshFolder(L"sans produit");
+  WriteFileText(empty + L"\\t\u00e9moin.txt", "reste");
+  InstallerState.installDir = empty;
+  EXPECT_FALSE(RunUninstall());
+  EXPECT_TRUE(FileExists(empty + L"\\t\u00e9moin.txt"));
+
+  InstallerState.installDir = other;
+  EXPECT_TRUE(RunUninstall());
+  EXPECT_FALSE(FileExists(other + L"\\Norvale-Lockra.exe"));
+  EXPECT_TRUE(KeyExists(kUninstallKey));
+  EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), dir);
+  EXPECT_NE(ReadRegString(HKEY_CURRENT_USER, kRunKey, L"Norvale Lockra"), L"");
+  EXPECT_TRUE(FileExists(StartMenuShortcutPath()));
+  EXPECT_TRUE(FileExists(DesktopShortcutPath()));
+  EXPECT_TRUE(FileExists(dir + L"\\Norvale-Lockra.exe"));
+
+  // Without a record, a folder that is not the registered one keeps its files.
+  DeleteFileW((other + L"\\" + kInstallRecordName).c_str());
+  ASSERT_TRUE(CopyFileW(StandinExe().c_str(), (other + L"\\Norvale-Lockra.exe").c_str(), FALSE));
+  EXPECT_TRUE(RunUninstall());
+  EXPECT_TRUE(FileExists(other + L"\\Norvale-Lockra.exe"));
 }
 
 }  // namespace
