@@ -7,6 +7,7 @@
 #include "package/block_memory.h"
 #include "package/block_writer.h"
 #include "package/decompressor.h"
+#include "package/entry_name.h"
 #include "package/package.h"
 
 namespace {
@@ -80,7 +81,7 @@ bool IsSafeEntryName(const std::string& name) {
   if (name.find("..") != std::string::npos || name.find(':') != std::string::npos) return false;
   for (unsigned char c : name)
     if (c < 0x20) return false;
-  return true;
+  return IsWindowsEntryName(name);
 }
 
 void AdvanceToNextFile(ExtractCursor* cursor) {
