@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string_view>
 
 namespace {
@@ -27,6 +28,15 @@ bool IsWindowsComponent(std::wstring_view component) {
   return !IsDeviceName(component);
 }
 
+// The path as Windows finds it: uppercased one unit at a time.
+std::wstring WindowsKey(const std::wstring& path) {
+  std::wstring key(path.size(), L'\0');
+  const int n =
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.data(), static_cast<int>(path.size()),
+                    key.data(), static_cast<int>(key.size()), nullptr, nullptr, 0);
+  return n == static_cast<int>(path.size()) ? key : path;
+}
+
 }  // namespace
 
 bool IsWindowsEntryName(const std::string& name) {
@@ -47,4 +57,19 @@ bool IsWindowsEntryName(const std::string& name) {
     if (end == std::wstring::npos) return true;
     start = end + 1;
   }
+}
+
+bool EntriesCollide(const std::vector<PackageEntry>& entries) {
+  std::set<std::wstring> files, folders;
+  for (const PackageEntry& entry : entries) {
+    const std::wstring key = WindowsKey(entry.path);
+    if (files.count(key) || folders.count(key)) return true;
+    for (size_t slash = key.find(L'\\'); slash != std::wstring::npos; slash = key.find(L'\\', slash + 1)) {
+      const std::wstring folder = key.substr(0, slash);
+      if (files.count(folder)) return true;
+      folders.insert(folder);
+    }
+    files.insert(key);
+  }
+  return false;
 }

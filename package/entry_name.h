@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "package/extract.h"
 
 // True when every component of a package entry name (UTF-8, backslashes
 // between folders) is a name Windows creates as given: valid UTF-8, not
@@ -10,3 +13,9 @@
 // and no device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, also with a
 // superscript digit) in any case or with any extension.
 bool IsWindowsEntryName(const std::string& name);
+
+// True when two entries would be one file on Windows, which compares names
+// without case: the same path twice, two spellings of it, or a file where
+// another entry needs a folder. The later entry would overwrite the earlier
+// or fail once the files are half written.
+bool EntriesCollide(const std::vector<PackageEntry>& entries);

@@ -110,7 +110,7 @@ bool ExtractPayload() {
   ExtractCursor cursor;
   uint32_t blockCount = 0;
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
-  if (!ReadEntryTable(file, &cursor.entries, &blockCount)) {
+  if (!ReadEntryTable(file, &cursor.entries, &blockCount) || EntriesCollide(cursor.entries)) {
     CloseHandle(file);
     SetErrorText(kDamagedMessage);
     return false;

@@ -46,6 +46,41 @@ TEST_F(EntryNameTest, RefusedNamesFailAsDamagedBeforeAnyFileIsWritten) {
   }
 }
 
+TEST_F(EntryNameTest, EntriesThatWindowsSeesAsOneFileFailAsDamaged) {
+  const struct {
+    std::vector<std::string> names;
+    bool collide;
+  } cases[] = {
+      {{"README.txt", "Readme.txt"}, true},
+      {{"same.txt", "same.txt"}, true},
+      {{"x", "X\\y"}, true},
+      {{"x\\y", "x"}, true},
+      {{"Docs\\a.txt", "docs\\A.TXT"}, true},
+      {{"\xC3\x89t\xC3\xA9", "\xC3\xA9T\xC3\x89"}, true},  // Été, éTÉ
+      {{"\xCE\xA3", "\xCF\x83"}, true},                    // Σ, σ
+      // One folder under two spellings holds two different files: nothing is lost.
+      {{"Docs\\a.txt", "docs\\b.txt"}, false},
+      {{"a.txt", "a.txt.bak", "a\\txt"}, false},
+      {{"stra\xC3\x9F"
+        "e",
+        "STRASSE"},
+       false},  // ß stays ß
+  };
+  uint32_t seed = 200;
+  for (const auto& c : cases) {
+    TempFolder folder;
+    InstallerState.installDir = folder.path + L"\\install";
+    std::vector<TestEntry> entries;
+    for (const std::string& name : c.names) entries.push_back({name, Content(10, seed++)});
+    Prepare(entries);
+    SetErrorText(L"");
+    const std::string shown = Narrow(Utf8ToWide(c.names[0] + " " + c.names[1]));
+    EXPECT_EQ(ExtractPayload(), !c.collide) << shown;
+    EXPECT_EQ(ErrorText(), c.collide ? kDamaged : L"") << shown;
+    EXPECT_EQ(FileExists(InstallerState.installDir), !c.collide) << shown;
+  }
+}
+
 TEST_F(EntryNameTest, NamesCloseToTheRulesAreWrittenAsGiven) {
   std::vector<TestEntry> entries;
   uint32_t seed = 100;
