@@ -1,6 +1,6 @@
 #include <algorithm>
-#include <cerrno>
 #include <fstream>
+#include <system_error>
 
 #include "tools/pack.h"
 #include "tools/pack_names.h"
@@ -35,10 +35,16 @@ bool Inside(const fs::path& root, const fs::path& target) {
 // separator).
 std::string PackageName(const fs::path& relative, Walk* walk) {
   std::string name;
+  fs::path upTo;
   for (const fs::path& part : relative) {
     const std::string text = Utf8(part);
+    upTo /= part;
     if (text.find('\\') != std::string::npos) {
-      walk->problems.push_back(NameProblem{PrintableName(Utf8(relative)), CheckWindowsComponent(text)});
+      // Named once, also when it is a folder of several files.
+      const NameProblem problem{PrintableName(Utf8(upTo)), CheckWindowsComponent(text)};
+      if (std::none_of(walk->problems.begin(), walk->problems.end(),
+                       [&](const NameProblem& p) { return p.path == problem.path; }))
+        walk->problems.push_back(problem);
       return {};
     }
     if (!name.empty()) name += '\\';

@@ -142,15 +142,17 @@ TEST_F(PackNamesBuildTest, RefusedFolderNamesEveryOffenderOnceAndLeavesNoOutput)
   WriteBytes(input / "trail. " / "a.txt", Text(10, 7));
   WriteBytes(input / "trail. " / "b.txt", Text(10, 8));
   WriteBytes(input / "caf\xE9.txt", Text(10, 9));
+  WriteBytes(input / "back\\slash" / "a.txt", Text(10, 10));
+  WriteBytes(input / "back\\slash" / "b.txt", Text(10, 11));
   int code = 0;
   const std::string log = Build(&code);
   EXPECT_EQ(code, 1);
   EXPECT_TRUE(fs::is_empty(out.parent_path()));
   for (const char* path : {"error: Readme.txt: ", "error: aux: ", "error: ui/con.log: ", "error: ui/q?.txt: ",
-                           "error: trail. : ", "error: caf\\xE9.txt: "})
+                           "error: trail. : ", "error: caf\\xE9.txt: ", "error: back\\slash: "})
     EXPECT_EQ(Count(log, path), 1u) << path << "\n" << log;
-  EXPECT_EQ(Count(log, "norvale-pack: error: "), 7u) << log;  // six paths and the sum
-  EXPECT_NE(log.find("6 paths of "), std::string::npos) << log;
+  EXPECT_EQ(Count(log, "norvale-pack: error: "), 8u) << log;  // seven paths and the sum
+  EXPECT_NE(log.find("7 paths of "), std::string::npos) << log;
   EXPECT_EQ(log.find("block"), std::string::npos) << "compressed before refusing:\n" << log;
 }
 
