@@ -8,6 +8,17 @@
 
 namespace {
 
+struct UpcaseRun {
+  char16_t first, last;
+  uint8_t step;
+  int32_t delta;
+};
+
+constexpr UpcaseRun kUpcaseRuns[] = {
+#include "tools/pack_upcase.inc"
+};
+constexpr size_t kUpcaseRunCount = sizeof kUpcaseRuns / sizeof kUpcaseRuns[0];
+
 // Length of the valid UTF-8 sequence at `at` and its code point; 0 when
 // the bytes there are not one.
 size_t DecodeOne(const std::string& text, size_t at, uint32_t* code) {
@@ -143,6 +154,21 @@ void CheckCollisions(const std::string& name, std::map<std::u16string, Seen>* se
 }
 
 }  // namespace
+
+char16_t UpcaseUnit(char16_t unit) {
+  size_t low = 0, high = kUpcaseRunCount;  // the first run that does not end below the unit
+  while (low < high) {
+    const size_t mid = (low + high) / 2;
+    if (kUpcaseRuns[mid].last < unit)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  if (low == kUpcaseRunCount) return unit;
+  const UpcaseRun& run = kUpcaseRuns[low];
+  if (unit < run.first || (unit - run.first) % run.step != 0) return unit;
+  return static_cast<char16_t>(unit + run.delta);
+}
 
 bool DecodeUtf8(const std::string& name, std::u16string* units) {
   units->clear();

@@ -54,7 +54,7 @@ std::vector<NameProblem> CheckPackageNames(const std::vector<std::string>& names
 bool DecodeUtf8(const std::string& name, std::u16string* units);
 
 // Uppercase of one UTF-16 unit, as Windows maps names before comparing them
-// (pack_upcase.cpp, generated from Unicode's simple uppercase mapping).
+// (pack_upcase.inc, generated from Unicode's simple uppercase mapping).
 char16_t UpcaseUnit(char16_t unit);
 
 // The name fit for one terminal line: bytes that are not valid UTF-8, and
