@@ -7,6 +7,7 @@
 #include "package/block_memory.h"
 #include "package/block_writer.h"
 #include "package/decompressor.h"
+#include "package/entry_name.h"
 #include "package/package.h"
 
 namespace {
@@ -79,7 +80,7 @@ bool IsSafeEntryName(const std::string& name) {
   if (name.find("..") != std::string::npos || name.find(':') != std::string::npos) return false;
   for (unsigned char c : name)
     if (c < 0x20) return false;
-  return true;
+  return IsWindowsEntryName(name);
 }
 
 void AdvanceToNextFile(ExtractCursor* cursor) {
@@ -122,7 +123,7 @@ bool ExtractPayload() {
   ExtractCursor cursor;
   uint32_t blockCount = 0;
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
-  if (!ReadEntryTable(file, &cursor.entries, &blockCount)) {
+  if (!ReadEntryTable(file, &cursor.entries, &blockCount) || EntriesCollide(cursor.entries)) {
     CloseHandle(file);
     SetErrorText(kDamagedSetupMessage);
     return false;

@@ -28,7 +28,8 @@ void AdvanceToNextFile(ExtractCursor* cursor);
 
 // A name the package may carry: not empty, relative (no leading separator),
 // no drive or alternate stream (':'), no parent reference ("..") anywhere and
-// no control character.
+// no control character; and a name Windows creates as given
+// (IsWindowsEntryName).
 bool IsSafeEntryName(const std::string& name);
 
 // Largest raw size of one block: 32 MiB.

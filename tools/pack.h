@@ -33,6 +33,7 @@ struct PackOptions {
 struct PackSummary {
   uint64_t files = 0, rawSize = 0, packedSize = 0, blocks = 0;
   double seconds = 0;
+  std::vector<std::string> warnings;  // paths close to a limit of Windows, one line each
 };
 
 // Parsed package of a setup file (list, verify, tests).
@@ -57,9 +58,12 @@ struct PackageInfo {
 std::string CheckEntryName(const std::string& name);
 
 // The product folder's files: the product executable first, then the rest by
-// name (bytewise). False with a message on a missing folder, an unreadable
-// entry or a name the format cannot carry.
-bool CollectInputFiles(const std::filesystem::path& dir, std::vector<PackInput>* files, std::string* error);
+// name (bytewise). Symbolic links inside the folder stand for their targets.
+// False on a missing folder, or with one line per offending path (names
+// that cannot be installed on Windows, see pack_names.h; unreadable entries;
+// links to outside the folder or in a loop) and a last line that sums up.
+bool CollectInputFiles(const std::filesystem::path& dir, std::vector<PackInput>* files, std::string* error,
+                       std::vector<std::string>* warnings = nullptr);
 
 // Header, entry table and block count: everything before the first block.
 std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::vector<PackInput>& files,

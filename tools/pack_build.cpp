@@ -180,7 +180,7 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     return false;
   }
   std::vector<PackInput> files;
-  if (!CollectInputFiles(options.input, &files, error)) return false;
+  if (!CollectInputFiles(options.input, &files, error, &summary->warnings)) return false;
   uint64_t totalSize = 0;
   for (const PackInput& file : files) totalSize += file.size;
   const uint64_t blocks = (totalSize + kPackBlockSize - 1) / kPackBlockSize;

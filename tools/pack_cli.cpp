@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/pack.h"
+#include "tools/pack_names.h"
 
 namespace {
 
@@ -17,9 +19,31 @@ int Usage(const std::string& why) {
   return 2;
 }
 
+// One "error:" line for each line of `why`.
 int Fail(const std::string& why) {
-  fprintf(stderr, "norvale-pack: error: %s\n", why.c_str());
+  for (size_t start = 0; start <= why.size();) {
+    const size_t end = std::min(why.find('\n', start), why.size());
+    fprintf(stderr, "norvale-pack: error: %s\n", why.substr(start, end - start).c_str());
+    start = end + 1;
+  }
   return 1;
+}
+
+// The names of a package made by any tool against what Windows can
+// install: one line per offending path. Returns how many are refused.
+size_t ReportNames(const PackageInfo& info) {
+  std::vector<std::string> names;
+  for (const PackEntryInfo& entry : info.entries) names.push_back(entry.name);
+  size_t refused = 0;
+  for (const NameProblem& problem : CheckPackageNames(names)) {
+    fprintf(stderr, "norvale-pack: %s: \"%s\": %s\n", problem.refused ? "error" : "warning",
+            PrintableName(problem.path).c_str(), problem.why.c_str());
+    refused += problem.refused;
+  }
+  if (refused > 0)
+    fprintf(stderr, "norvale-pack: error: %zu %s of the package cannot be installed on Windows\n", refused,
+            refused == 1 ? "path" : "paths");
+  return refused;
 }
 
 int Build(const std::vector<std::string>& args) {
@@ -54,7 +78,10 @@ int Build(const std::vector<std::string>& args) {
     return Usage("build needs --stub, --input, --version and --out");
   PackSummary summary;
   std::string error;
-  if (!BuildSetup(options, &summary, &error)) return Fail(error);
+  const bool built = BuildSetup(options, &summary, &error);
+  for (const std::string& warning : summary.warnings)
+    fprintf(stderr, "norvale-pack: warning: %s\n", warning.c_str());
+  if (!built) return Fail(error);
   fprintf(stderr,
           "norvale-pack: %s: %llu files, %llu bytes raw, %llu bytes packed (%.1f%%), %llu blocks, %.2f s\n",
           options.out.string().c_str(), static_cast<unsigned long long>(summary.files),
@@ -79,13 +106,15 @@ int List(const std::string& file) {
     printf("%12llu  %s\n", static_cast<unsigned long long>(entry.size), entry.name.c_str());
   printf("%zu blocks\n", info.blocks.size());
   for (const PackBlockInfo& block : info.blocks) printf("%12u -> %u\n", block.rawSize, block.packedSize);
-  return 0;
+  return ReportNames(info) > 0 ? 1 : 0;
 }
 
 int Verify(const std::string& file) {
   PackageInfo info;
   std::string error;
-  if (!ReadPackageInfo(file, &info, &error) || !VerifyPackage(file, info, &error)) return Fail(error);
+  if (!ReadPackageInfo(file, &info, &error)) return Fail(error);
+  if (ReportNames(info) > 0) return 1;
+  if (!VerifyPackage(file, info, &error)) return Fail(error);
   printf("%s: whole (%zu entries, %llu bytes in %zu blocks)\n", file.c_str(), info.entries.size(),
          static_cast<unsigned long long>(info.totalSize), info.blocks.size());
   return 0;

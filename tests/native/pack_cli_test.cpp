@@ -7,16 +7,11 @@
 
 namespace {
 
-class PackCliTest : public ::testing::Test {
+class PackCliTest : public PackFolderTest {
  protected:
   void SetUp() override {
-    stub = dir.path / "stub.exe";
-    WriteBytes(stub, MinimalStub());
-    input = dir.path / "in";
-    WriteBytes(input / "Norvale-Lockra.exe", Text(5000, 1));
+    PackFolderTest::SetUp();
     WriteBytes(input / "ui" / "a.txt", Text(100, 2));
-    out = dir.path / "out" / "setup.exe";
-    fs::create_directories(out.parent_path());
   }
 
   // The command failed and left nothing in the output folder.
@@ -24,9 +19,6 @@ class PackCliTest : public ::testing::Test {
     EXPECT_EQ(code, 1) << what;
     EXPECT_TRUE(fs::is_empty(out.parent_path())) << what;
   }
-
-  TempDir dir;
-  fs::path stub, input, out;
 };
 
 TEST_F(PackCliTest, RefusedInputsLeaveNoOutputFile) {

@@ -1,6 +1,7 @@
 // Folders, files and a minimal stub for the packer tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -71,3 +72,20 @@ inline int Pack(const fs::path& stub, const fs::path& input, const fs::path& out
   args.insert(args.end(), extra.begin(), extra.end());
   return RunPackCommand(args);
 }
+
+// A stub, a product folder holding the product executable, and an empty
+// output folder, in a temporary folder of their own.
+class PackFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    stub = dir.path / "stub.exe";
+    WriteBytes(stub, MinimalStub());
+    input = dir.path / "in";
+    WriteBytes(input / "Norvale-Lockra.exe", Text(5000, 1));
+    out = dir.path / "out" / "setup.exe";
+    fs::create_directories(out.parent_path());
+  }
+
+  TempDir dir;
+  fs::path stub, input, out;
+};
