@@ -117,3 +117,23 @@ HANDLE CreateOutputFile(const std::wstring& path) {
   }
   return INVALID_HANDLE_VALUE;
 }
+
+std::string WideToUtf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                              nullptr);
+  if (n <= 0) return std::string();
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr,
+                      nullptr);
+  return bytes;
+}
+
+bool Utf8ToWideStrict(const std::string& bytes, std::wstring* text) {
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                              nullptr, 0);
+  if (n <= 0) return false;
+  text->assign(static_cast<size_t>(n), L'\0');
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                             text->data(), n) == n;
+}

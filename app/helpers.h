@@ -18,3 +18,9 @@ std::wstring ReadRegString(HKEY root, const std::wstring& subKey, const std::wst
 void WriteRegString(const std::wstring& subKey, const std::wstring& valueName, const std::wstring& text);
 void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, uint32_t value);
 HANDLE CreateOutputFile(const std::wstring& path);
+
+// UTF-8 for the files this program writes itself (install record, journal).
+std::string WideToUtf8(const std::wstring& text);
+// Strict: bytes that are not valid UTF-8 are refused, not repaired, since a
+// repaired name could be another file's.
+bool Utf8ToWideStrict(const std::string& bytes, std::wstring* text);

@@ -74,7 +74,7 @@ foreach(src ${NORVALE_WIN_TESTS})
   # gtest_main supplies a narrow main(), so no -municode here.
   target_link_options(${name} PRIVATE -static)
   target_compile_definitions(${name} PRIVATE NORVALE_OUT_DIR="${NORVALE_OUT}")
-  if(name MATCHES "^package_")
+  if(name MATCHES "^package_|_rollback_")
     target_compile_definitions(${name} PRIVATE NORVALE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endif()
   add_test(NAME win.${name} COMMAND ${name} --gtest_output=xml:results/win.${name}.xml

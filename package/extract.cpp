@@ -9,6 +9,7 @@
 #include "package/decompressor.h"
 #include "package/entry_name.h"
 #include "package/package.h"
+#include "package/transaction.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ void AdvanceToNextFile(ExtractCursor* cursor) {
   cursor->handle = INVALID_HANDLE_VALUE;
   while (++cursor->index < cursor->entries.size()) {
     const PackageEntry& entry = cursor->entries[cursor->index];
-    cursor->handle = CreateOutputFile(entry.path);
+    if (MoveAsideBeforeWrite(entry.path)) cursor->handle = CreateOutputFile(entry.path);
     if (cursor->handle == INVALID_HANDLE_VALUE) {
       cursor->failedPath = entry.path;
       return;
@@ -133,7 +134,8 @@ bool ExtractPayload() {
   OpenBlockDecompressor(&decompressor);
 
   if (!cursor.entries.empty()) {
-    cursor.handle = CreateOutputFile(cursor.entries[0].path);
+    if (MoveAsideBeforeWrite(cursor.entries[0].path))
+      cursor.handle = CreateOutputFile(cursor.entries[0].path);
     if (cursor.handle == INVALID_HANDLE_VALUE) {
       cursor.failedPath = cursor.entries[0].path;
     } else {

@@ -3,6 +3,7 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "package/package.h"
+#include "package/transaction.h"
 
 // "uninstall.exe" is the running executable cut where its package begins.
 // The signature lies beyond the cut, so the certificate-table entry that
@@ -11,7 +12,8 @@ bool WriteUninstaller() {
   HANDLE self = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (self == INVALID_HANDLE_VALUE) return false;
-  HANDLE out = CreateOutputFile(InstallerState.installDir + L"\\" + kUninstallerName);
+  const std::wstring path = InstallerState.installDir + L"\\" + kUninstallerName;
+  HANDLE out = MoveAsideBeforeWrite(path) ? CreateOutputFile(path) : INVALID_HANDLE_VALUE;
   bool ok = out != INVALID_HANDLE_VALUE;
 
   std::vector<uint8_t> buffer;

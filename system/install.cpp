@@ -4,6 +4,7 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "package/package.h"
+#include "package/transaction.h"
 #include "system/folder_guard.h"
 #include "system/install_record.h"
 #include "system/process.h"
@@ -50,6 +51,25 @@ std::vector<std::wstring> FullPaths(const std::wstring& dir, const std::vector<s
   return paths;
 }
 
+// What the product owns in the folder before this run: the earlier record,
+// or for a folder installed before records existed, the whole registered
+// folder that holds the product.
+struct Ownership {
+  InstallRecord earlier;
+  bool legacyOwned = false;
+  bool ownsFolder = false;
+};
+
+Ownership JudgeOwnership(const std::wstring& dir) {
+  Ownership owner;
+  owner.earlier = ReadInstallRecord(dir);
+  owner.legacyOwned =
+      !owner.earlier.valid && FileExists(dir + L"\\" + kProductExe) && IsRegisteredInstallLocation(dir);
+  owner.ownsFolder =
+      !FileExists(dir) || (owner.earlier.valid ? owner.earlier.createdFolder : owner.legacyOwned);
+  return owner;
+}
+
 }  // namespace
 
 bool RunInstall() {
@@ -58,63 +78,75 @@ bool RunInstall() {
   const std::wstring exePath = dir + L"\\" + kProductExe;
   const bool update = InstallerState.mode == Update;
 
-  // What the product owns here before this run: the earlier record, or for
-  // a folder installed before records existed, the whole registered folder
-  // that holds the product.
   std::vector<std::wstring> names;
   ReadPackageEntryNames(&names);  // a damaged table is reported by the extraction
-  const InstallRecord earlier = ReadInstallRecord(dir);
-  const bool legacyOwned = !earlier.valid && FileExists(exePath) && IsRegisteredInstallLocation(dir);
-  const bool ownsFolder = !FileExists(dir) || (earlier.valid ? earlier.createdFolder : legacyOwned);
-  const std::vector<std::wstring> createdFolders = FoldersToCreate(dir, names);
+  Ownership owner = JudgeOwnership(dir);
 
   const bool trayFound = AskTrayToQuit();
   const uint32_t grace = (update || InstallerState.silent) ? kLongGraceMs : kShortGraceMs;
   // In a folder that is not wholly the product's (or is as broad as a
   // profile), only the product's own programs are ended, never everything
   // running from inside it.
-  if (ownsFolder && IsSafeToRemove(dir)) {
+  if (owner.ownsFolder && IsSafeToRemove(dir)) {
     CloseRunningCopies(dir, grace);
   } else if (!dir.empty()) {
     std::vector<std::wstring> owned = names;
-    MergeNames(&owned, earlier.files);
+    MergeNames(&owned, owner.earlier.files);
     MergeNames(&owned, {kProductExe});
     CloseRunningFiles(FullPaths(dir, owned), grace);
   }
 
   SetStatus(L"Pr\u00e9paration\u2026");
-  CreateDirectories(dir);
-  // Nothing of an earlier ui folder may survive, whatever the package holds,
-  // but only a ui folder that an install made is the product's to remove.
-  if (!dir.empty() && (legacyOwned || (earlier.valid && ContainsName(earlier.folders, L"ui"))))
-    RemoveTree(dir + L"\\ui");
+  // An attempt that a crash interrupted is undone before anything else, and
+  // what it owned is judged again from what it left.
+  if (!RecoverInterruptedInstall(dir)) {
+    SetErrorText(std::wstring(L"Impossible de terminer l\u2019installation pr\u00e9c\u00e9dente : fermez ") +
+                 kProductName + L" puis r\u00e9essayez.");
+    CoUninitialize();
+    return false;
+  }
+  owner = JudgeOwnership(dir);
 
-  bool ok = ExtractPayload();
+  // The whole folder changes as one transaction: every file of the package,
+  // the uninstaller and the record. Nothing of an earlier ui folder may
+  // survive, but only a ui folder that an install made is the product's to
+  // move away.
+  std::vector<std::wstring> planned = names;
+  MergeNames(&planned, {kUninstallerName, kInstallRecordName});
+  const bool moveUi =
+      owner.legacyOwned || (owner.earlier.valid && ContainsName(owner.earlier.folders, L"ui"));
+  bool ok = !dir.empty() && BeginInstallTransaction(dir, planned, moveUi);
+  const std::vector<std::wstring> createdFolders = FoldersToCreate(dir, names);
+
+  InstallRecord record = owner.earlier;
+  record.valid = true;
+  record.createdFolder = owner.ownsFolder;
+  MergeNames(&record.folders, createdFolders);
+  MergeNames(&record.files, names);
+  MergeNames(&record.files, {kUninstallerName, kInstallRecordName});
+
+  ok = ok && ExtractPayload();
   if (ok) {
     SetStatus(L"Inscription dans Windows\u2026");
-    InstallRecord record = earlier;
-    record.valid = true;
-    record.createdFolder = ownsFolder;
-    MergeNames(&record.folders, createdFolders);
-    MergeNames(&record.files, names);
-    MergeNames(&record.files, {kUninstallerName, kInstallRecordName});
     // Without its record an uninstall could not tell the product's files from
     // the user's: an install that cannot write it has failed like one that
     // cannot write the uninstaller.
     ok = WriteUninstaller() && WriteInstallRecord(dir, record);
-    if (!ok) {
-      SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
-    } else {
-      std::vector<std::wstring> granted = names;
-      MergeNames(&granted, {kUninstallerName, kInstallRecordName});
-      GrantAccess(dir, ownsFolder, granted, record.folders);
-      WriteUninstallEntry();
-      CreateShortcut(StartMenuShortcutPath(), exePath, dir);
-      if (FileExists(exePath) && trayFound) LaunchProduct(exePath, dir, L"--background");
-      if (InstallerState.createDesktopShortcut && InstallerState.mode == Install && !InstallerState.silent)
-        CreateShortcut(DesktopShortcutPath(), exePath, dir);
-      SetStatus(L"Termin\u00e9");
-    }
+    if (!ok) SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
+  }
+  if (!ok) {
+    RollBackInstallTransaction();
+  } else {
+    CommitInstallTransaction();
+    std::vector<std::wstring> granted = names;
+    MergeNames(&granted, {kUninstallerName, kInstallRecordName});
+    GrantAccess(dir, owner.ownsFolder, granted, record.folders);
+    WriteUninstallEntry();
+    CreateShortcut(StartMenuShortcutPath(), exePath, dir);
+    if (FileExists(exePath) && trayFound) LaunchProduct(exePath, dir, L"--background");
+    if (InstallerState.createDesktopShortcut && InstallerState.mode == Install && !InstallerState.silent)
+      CreateShortcut(DesktopShortcutPath(), exePath, dir);
+    SetStatus(L"Termin\u00e9");
   }
   CoUninitialize();
   return ok;

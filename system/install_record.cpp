@@ -19,32 +19,11 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "package/extract.h"
+#include "package/transaction.h"
 
 namespace {
 
 constexpr char kFirstLine[] = "Norvale Lockra install record, format 1";
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                              nullptr);
-  if (n <= 0) return std::string();
-  std::string bytes(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr,
-                      nullptr);
-  return bytes;
-}
-
-// Strict: a name that is not valid UTF-8 is refused, not repaired, since a
-// repaired name could be another file's.
-bool FromUtf8(const std::string& bytes, std::wstring* text) {
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                              nullptr, 0);
-  if (n <= 0) return false;
-  text->assign(static_cast<size_t>(n), L'\0');
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                             text->data(), n) == n;
-}
 
 bool SameName(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
@@ -63,8 +42,8 @@ bool StartsWith(const std::string& line, const char* prefix, std::string* rest) 
 std::string FormatInstallRecord(const InstallRecord& record) {
   std::string text = std::string(kFirstLine) + "\r\n";
   text += record.createdFolder ? "folder created: yes\r\n" : "folder created: no\r\n";
-  for (const std::wstring& folder : record.folders) text += "folder: " + ToUtf8(folder) + "\r\n";
-  for (const std::wstring& file : record.files) text += "file: " + ToUtf8(file) + "\r\n";
+  for (const std::wstring& folder : record.folders) text += "folder: " + WideToUtf8(folder) + "\r\n";
+  for (const std::wstring& file : record.files) text += "file: " + WideToUtf8(file) + "\r\n";
   text += "end: " + std::to_string(record.folders.size() + record.files.size()) + "\r\n";
   return text;
 }
@@ -97,7 +76,7 @@ InstallRecord ParseInstallRecord(const std::string& text) {
       return InstallRecord();
     std::wstring name;
     // The same rules as the package's own names: nothing outside the folder.
-    if (!IsSafeEntryName(rest) || !FromUtf8(rest, &name)) return InstallRecord();
+    if (!IsSafeEntryName(rest) || !Utf8ToWideStrict(rest, &name)) return InstallRecord();
     list->push_back(name);
   }
   if (!StartsWith(lines.back(), "end: ", &rest) ||
@@ -141,6 +120,7 @@ bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record) {
   bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
             put == text.size() && FlushFileBuffers(file);
   CloseHandle(file);
+  if (ok && !MoveAsideBeforeWrite(target)) ok = false;
   if (ok) {
     SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     ok = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

@@ -5,6 +5,7 @@
 
 #include "app/helpers.h"
 #include "app/state.h"
+#include "package/transaction.h"
 #include "system/folder_guard.h"
 #include "system/install_record.h"
 #include "system/process.h"
@@ -66,6 +67,9 @@ bool RunUninstall() {
     SetErrorText(kDamagedSetupMessage);
     return false;
   }
+  // An install that a crash interrupted is undone first, so that what is
+  // judged below is what the product really owns.
+  RecoverInterruptedInstall(dir);
   const InstallRecord record = ReadInstallRecord(dir);
   const std::wstring exePath = dir + L"\\" + kProductExe;
   if (dir.empty() || (!record.valid && !FileExists(exePath))) {

@@ -1,0 +1,327 @@
+// The journal is UTF-8 text in installDir\.norvale-rollback\journal.txt,
+// written whole and flushed before the first change:
+//
+//   Norvale Lockra install journal, format 1
+//   attempt: 12345                 (the old files wait in .norvale-rollback\12345)
+//   folder created: yes|no         (installDir did not exist before)
+//   ui moved: yes|no               (the old ui folder waits as ...\12345\ui)
+//   replace: ui\style.css          (entry i: an existing file, kept aside as ...\12345\i)
+//   create: Norvale-Lockra.exe     (entry i: a file that did not exist)
+//   folder: ui\icons               (a folder the attempt makes)
+//   end: 7                         (the number of the lines above of those three kinds)
+//   done                           (appended once every file is in place)
+//
+// Rolling back therefore never needs to know how far the attempt came: a
+// created file that exists is the attempt's, a kept-aside file that exists
+// goes back. A journal without its "end" line was cut while being written,
+// before anything changed.
+#include "package/transaction.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+
+#include "app/helpers.h"
+#include "app/state.h"
+#include "package/extract.h"
+
+namespace {
+
+constexpr char kFirstLine[] = "Norvale Lockra install journal, format 1";
+constexpr wchar_t kJournalName[] = L"journal.txt";
+
+struct Plan {
+  std::wstring dir;
+  std::wstring attempt;
+  bool folderCreated = false;
+  bool uiMoved = false;
+  std::vector<std::wstring> names;
+  std::vector<bool> replace;
+  std::vector<std::wstring> folders;
+  bool done = false;
+};
+
+// The transaction of this run: written by the sequence's thread before the
+// extraction starts, only read by the writer thread while it runs.
+Plan current;
+bool active = false;
+std::map<std::wstring, size_t> planned;  // upper-cased full path -> entry
+
+std::wstring RollbackFolder(const std::wstring& dir) { return dir + L"\\" + kRollbackFolderName; }
+std::wstring AttemptFolder(const Plan& plan) { return RollbackFolder(plan.dir) + L"\\" + plan.attempt; }
+std::wstring KeptAside(const Plan& plan, size_t i) {
+  return AttemptFolder(plan) + L"\\" + std::to_wstring(i);
+}
+std::wstring JournalPath(const std::wstring& dir) { return RollbackFolder(dir) + L"\\" + kJournalName; }
+
+std::wstring Upper(std::wstring text) {
+  if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool UnderUi(const std::wstring& name) {
+  return name.size() > 3 && CompareStringOrdinal(name.c_str(), 3, L"ui\\", 3, TRUE) == CSTR_EQUAL;
+}
+
+bool IsUi(const std::wstring& name) {
+  return CompareStringOrdinal(name.c_str(), -1, L"ui", -1, TRUE) == CSTR_EQUAL;
+}
+
+std::string JournalText(const Plan& plan) {
+  std::string text = std::string(kFirstLine) + "\r\n";
+  text += "attempt: " + WideToUtf8(plan.attempt) + "\r\n";
+  text += plan.folderCreated ? "folder created: yes\r\n" : "folder created: no\r\n";
+  text += plan.uiMoved ? "ui moved: yes\r\n" : "ui moved: no\r\n";
+  for (size_t i = 0; i < plan.names.size(); ++i)
+    text += (plan.replace[i] ? "replace: " : "create: ") + WideToUtf8(plan.names[i]) + "\r\n";
+  for (const std::wstring& folder : plan.folders) text += "folder: " + WideToUtf8(folder) + "\r\n";
+  text += "end: " + std::to_string(plan.names.size() + plan.folders.size()) + "\r\n";
+  return text;
+}
+
+// The whole text, flushed; `append` adds it at the end of an existing file.
+bool WriteWhole(const std::wstring& path, const std::string& text, bool append) {
+  HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+                            append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+                  put == text.size() && FlushFileBuffers(file);
+  CloseHandle(file);
+  return ok;
+}
+
+// The journal in `dir`, when there is one that reads whole. `cut` tells a
+// journal that exists but was never finished.
+bool ReadJournal(const std::wstring& dir, Plan* plan, bool* cut) {
+  *cut = false;
+  HANDLE file = CreateFileW(JournalPath(dir).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string text;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20)) {
+    text.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    if (!ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size())
+      text.clear();
+  }
+  CloseHandle(file);
+  *cut = true;
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+  }
+  if (lines.size() < 5 || lines[0] != kFirstLine || lines[1].rfind("attempt: ", 0) != 0) return false;
+  const std::string attempt = lines[1].substr(9);
+  if (attempt.empty() || attempt.find_first_not_of("0123456789") != std::string::npos) return false;
+  plan->dir = dir;
+  plan->attempt.assign(attempt.begin(), attempt.end());
+  plan->folderCreated = lines[2] == "folder created: yes";
+  plan->uiMoved = lines[3] == "ui moved: yes";
+  size_t i = 4;
+  for (; i < lines.size() && lines[i].rfind("end: ", 0) != 0; ++i) {
+    const std::string& line = lines[i];
+    const size_t colon = line.find(": ");
+    if (colon == std::string::npos) return false;
+    const std::string kind = line.substr(0, colon), rest = line.substr(colon + 2);
+    std::wstring name;
+    if (!IsSafeEntryName(rest) || !Utf8ToWideStrict(rest, &name)) return false;
+    if (kind == "folder") {
+      plan->folders.push_back(name);
+    } else if (kind == "replace" || kind == "create") {
+      plan->names.push_back(name);
+      plan->replace.push_back(kind == "replace");
+    } else {
+      return false;
+    }
+  }
+  if (i >= lines.size() || lines[i] != "end: " + std::to_string(plan->names.size() + plan->folders.size()))
+    return false;
+  plan->done = i + 1 < lines.size() && lines[i + 1] == "done";
+  *cut = false;
+  return true;
+}
+
+size_t Depth(const std::wstring& name) { return std::count(name.begin(), name.end(), L'\\'); }
+
+// Puts the folder back as the journal found it. True when everything kept
+// aside is back, so that the journal may go.
+bool RollBack(const Plan& plan) {
+  const std::wstring& dir = plan.dir;
+  bool whole = true;
+  for (size_t i = 0; i < plan.names.size(); ++i) {
+    const std::wstring path = dir + L"\\" + plan.names[i];
+    if (!plan.replace[i]) {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    } else if (IsFile(KeptAside(plan, i))) {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+      if (!MoveFileExW(KeptAside(plan, i).c_str(), path.c_str(), 0)) whole = false;
+    }
+  }
+  std::vector<std::wstring> folders = plan.folders;
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
+  for (const std::wstring& folder : folders) RemoveDirectoryW((dir + L"\\" + folder).c_str());
+  const std::wstring keptUi = AttemptFolder(plan) + L"\\ui";
+  if (plan.uiMoved && IsFolder(keptUi)) {
+    RemoveDirectoryW((dir + L"\\ui").c_str());
+    if (!MoveFileExW(keptUi.c_str(), (dir + L"\\ui").c_str(), 0)) whole = false;
+  }
+  return whole;
+}
+
+// Deletes every earlier attempt's folder (files that could not
+// be deleted when their attempt succeeded), then the rollback folder when it
+// is empty; the installation folder too when the attempt made it and
+// nothing else is in it.
+void CleanRollbackFolder(const std::wstring& dir, bool folderCreated) {
+  const std::wstring root = RollbackFolder(dir);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L".." || name == kJournalName) continue;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          name.find_first_not_of(L"0123456789") == std::wstring::npos)
+        RemoveTree(root + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(root.c_str());
+  if (folderCreated) RemoveDirectoryW(dir.c_str());
+}
+
+void Finish(const Plan& plan) {
+  RemoveTree(AttemptFolder(plan));
+  DeleteFileW(JournalPath(plan.dir).c_str());
+  CleanRollbackFolder(plan.dir, false);
+}
+
+// An attempt that changed nothing yet: only its journal and folders go.
+void Discard(const Plan& plan) {
+  DeleteFileW(JournalPath(plan.dir).c_str());
+  RemoveDirectoryW(AttemptFolder(plan).c_str());
+  CleanRollbackFolder(plan.dir, plan.folderCreated);
+}
+
+bool Abandon(const Plan& plan) {
+  if (!RollBack(plan)) return false;  // the journal stays, and the next run tries again
+  RemoveDirectoryW(AttemptFolder(plan).c_str());
+  DeleteFileW(JournalPath(plan.dir).c_str());
+  CleanRollbackFolder(plan.dir, plan.folderCreated);
+  return true;
+}
+
+}  // namespace
+
+bool BeginInstallTransaction(const std::wstring& dir, const std::vector<std::wstring>& names, bool moveUi) {
+  active = false;
+  planned.clear();
+  current = Plan();
+  current.dir = dir;
+  current.attempt = std::to_wstring(GetTickCount64());
+  current.folderCreated = !IsFolder(dir);
+  current.uiMoved = moveUi && IsFolder(dir + L"\\ui");
+  for (const std::wstring& name : names) {
+    const bool gone = current.uiMoved && UnderUi(name);
+    current.names.push_back(name);
+    current.replace.push_back(!gone && IsFile(dir + L"\\" + name));
+    for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1)) {
+      const std::wstring folder = name.substr(0, at);
+      const bool made =
+          (current.uiMoved && (IsUi(folder) || UnderUi(folder))) || !IsFolder(dir + L"\\" + folder);
+      if (made && std::find(current.folders.begin(), current.folders.end(), folder) == current.folders.end())
+        current.folders.push_back(folder);
+    }
+  }
+  CreateDirectories(AttemptFolder(current));
+  SetFileAttributesW(RollbackFolder(dir).c_str(), FILE_ATTRIBUTE_HIDDEN);
+  if (!IsFolder(AttemptFolder(current)) || !WriteWhole(JournalPath(dir), JournalText(current), false)) {
+    Discard(current);
+    SetErrorText(L"Installateur endommag\u00e9 ou disque plein : t\u00e9l\u00e9chargez-le de nouveau.");
+    return false;
+  }
+  if (current.uiMoved) {
+    bool moved = false;
+    for (int attempt = 0;
+         attempt < 40 &&
+         !(moved = MoveFileExW((dir + L"\\ui").c_str(), (AttemptFolder(current) + L"\\ui").c_str(), 0));
+         ++attempt)
+      Sleep(150);
+    if (!moved) {
+      Discard(current);
+      SetErrorText(
+          std::wstring(L"Impossible d'\u00e9crire ui : le fichier est peut-\u00eatre utilis\u00e9. Fermez ") +
+          kProductName + L" puis r\u00e9essayez.");
+      return false;
+    }
+  }
+  for (size_t i = 0; i < current.names.size(); ++i) planned[Upper(dir + L"\\" + current.names[i])] = i;
+  active = true;
+  return true;
+}
+
+bool MoveAsideBeforeWrite(const std::wstring& path) {
+  if (!active) return true;
+  const auto found = planned.find(Upper(path));
+  if (found == planned.end() || !current.replace[found->second] || !IsFile(path)) return true;
+  // A file in use refuses the rename for a while, as it would refuse a rewrite.
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    if (MoveFileExW(path.c_str(), KeptAside(current, found->second).c_str(), 0)) return true;
+    Sleep(150);
+  }
+  return false;
+}
+
+void CommitInstallTransaction() {
+  if (!active) return;
+  active = false;
+  // Marked done first: from here on an interruption must not bring the old
+  // files back over the new ones.
+  WriteWhole(JournalPath(current.dir), "done\r\n", true);
+  Finish(current);
+}
+
+void RollBackInstallTransaction() {
+  if (!active) return;
+  active = false;
+  Abandon(current);
+}
+
+bool RecoverInterruptedInstall(const std::wstring& dir) {
+  if (dir.empty() || !IsFolder(RollbackFolder(dir))) return true;
+  Plan plan;
+  bool cut = false;
+  if (ReadJournal(dir, &plan, &cut)) {
+    if (!plan.done) return Abandon(plan);
+    Finish(plan);
+    return true;
+  }
+  if (cut) {
+    // A journal cut while it was written: nothing had changed yet. Only
+    // empty folders go, in case it is not what it seems.
+    DeleteFileW(JournalPath(dir).c_str());
+    RemoveDirectoryW((RollbackFolder(dir) + L"\\" + plan.attempt).c_str());
+    RemoveDirectoryW(RollbackFolder(dir).c_str());
+    return true;
+  }
+  // No journal: files kept aside by earlier successes that were in use then.
+  CleanRollbackFolder(dir, false);
+  return true;
+}
