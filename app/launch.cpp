@@ -13,6 +13,7 @@
 #include <shlwapi.h>
 
 #include "app/helpers.h"
+#include "app/setup_lock.h"
 #include "app/state.h"
 #include "app/system_dll.h"
 #include "package/package.h"
@@ -152,7 +153,9 @@ static bool Relocate() {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(tempExe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, tempDir, &startup,
+  // The copy inherits this run's lock (and no other handle is inheritable).
+  PrepareLockHandOver();
+  if (!CreateProcessW(tempExe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, tempDir, &startup,
                       &process))
     return false;
   CloseHandle(process.hThread);
@@ -173,6 +176,11 @@ static int RunWindow() {
   if (InstallerState.damagedPackage) {
     InstallerState.screen = Error;
     SetErrorText(kDamagedSetupMessage);
+  } else if (!TakeSetupLock(0)) {
+    // Another run is changing the product: this window opens on the Error
+    // screen, whose "Réessayer" tries the lock again.
+    InstallerState.screen = Error;
+    SetErrorText(kSetupBusyMessage);
   }
   ULONG_PTR token = StartGdiplus();
   LoadEmbeddedAssets();
@@ -225,9 +233,12 @@ int RunSetup(const wchar_t* line) {
   ResolveInstallDir(line);
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
+  if (fromTemp) AdoptHandedOverLock();
+  // The uninstaller relocates only once it holds the lock, which its copy
+  // then inherits.
   if (InstallerState.mode == Uninstall && !fromTemp && !InstallerState.damagedPackage &&
       _wcsicmp(ParentDirectory(InstallerState.selfPath).c_str(), InstallerState.installDir.c_str()) == 0 &&
-      Relocate())
+      TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0) && Relocate())
     return 0;
 
   int code = InstallerState.silent ? RunSilent() : RunWindow();

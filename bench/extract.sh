@@ -13,7 +13,11 @@
 # quiet machine (the CPU times, printed on stderr, show whether it was).
 # The packed setup file is kept in the build folder for the next run while
 # this script and the packer are unchanged (packing takes minutes).
-# Last line: extract: MBps=X vs_decode_only=R peak_MiB=M
+# The update case extracts the same package over the copy the extraction
+# just installed, so that every file is replaced (moved aside, then deleted
+# once all are written).
+# Last lines: extract: MBps=X vs_decode_only=R peak_MiB=M
+#             extract-update: MBps=X vs_decode_only=R peak_MiB=M
 set -euo pipefail
 OUT="${NORVALE_OUT:?run through ./run bench extract}"
 ROUNDS="${BENCH_ROUNDS:-7}"
@@ -81,6 +85,7 @@ win_setup='C:\norvale-bench\setup.exe'
 best() { sort -n | head -1; }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
 decode_times=() extract_times=() decode_cpu=() extract_cpu=() peaks=() bytes=0
+update_times=() update_cpu=() update_peaks=()
 for round in $(seq "$ROUNDS"); do
   line="$("$WINE" "$OUT/extract-bench.exe" decode "$win_setup")"
   echo "round $round: $line" >&2
@@ -93,6 +98,11 @@ for round in $(seq "$ROUNDS"); do
   extract_cpu+=("$(echo "$line" | field cpu_seconds)")
   peaks+=("$(echo "$line" | field peak_bytes)")
   bytes="$(echo "$line" | field bytes)"
+  line="$("$WINE" "$OUT/extract-bench.exe" extract "$win_setup" 'C:\norvale-bench\out')"
+  echo "round $round (update): $line" >&2
+  update_times+=("$(echo "$line" | field seconds)")
+  update_cpu+=("$(echo "$line" | field cpu_seconds)")
+  update_peaks+=("$(echo "$line" | field peak_bytes)")
 done
 rm -rf "$work"
 decode_best="$(printf '%s\n' "${decode_times[@]}" | best)"
@@ -100,15 +110,20 @@ extract_best="$(printf '%s\n' "${extract_times[@]}" | best)"
 decode_cpu_best="$(printf '%s\n' "${decode_cpu[@]}" | best)"
 extract_cpu_best="$(printf '%s\n' "${extract_cpu[@]}" | best)"
 peak_max="$(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)"
-python3 - "$bytes" "$extract_best" "$decode_best" "$extract_cpu_best" "$decode_cpu_best" "$peak_max" <<'PY'
+update_best="$(printf '%s\n' "${update_times[@]}" | best)"
+update_cpu_best="$(printf '%s\n' "${update_cpu[@]}" | best)"
+update_peak_max="$(printf '%s\n' "${update_peaks[@]}" | sort -n | tail -1)"
+report() {  # label extract-seconds extract-cpu peak
+python3 - "$1" "$bytes" "$2" "$decode_best" "$3" "$decode_cpu_best" "$4" <<'PY'
 import sys
-size = int(sys.argv[1])
-extract, decode, extract_cpu, decode_cpu = map(float, sys.argv[2:6])
-peak = int(sys.argv[6])
+label, size = sys.argv[1], int(sys.argv[2])
+extract, decode, extract_cpu, decode_cpu = map(float, sys.argv[3:7])
+peak = int(sys.argv[7])
 mbps = size / extract / 1e6
-print(f"wall clock: extraction {extract:.3f} s, decoding alone {decode:.3f} s", file=sys.stderr)
-print(f"CPU time: extraction {extract_cpu:.3f} s (both threads), decoding alone {decode_cpu:.3f} s",
-      file=sys.stderr)
-ratio = decode / extract
-print(f"extract: MBps={mbps:.1f} vs_decode_only={ratio:.3f} peak_MiB={peak / 1048576:.1f}")
+print(f"{label}: wall clock {extract:.3f} s against decoding alone {decode:.3f} s; "
+      f"CPU time {extract_cpu:.3f} s (both threads) against {decode_cpu:.3f} s", file=sys.stderr)
+print(f"{label}: MBps={mbps:.1f} vs_decode_only={decode / extract:.3f} peak_MiB={peak / 1048576:.1f}")
 PY
+}
+report extract "$extract_best" "$extract_cpu_best" "$peak_max"
+report extract-update "$update_best" "$update_cpu_best" "$update_peak_max"

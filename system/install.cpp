@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/helpers.h"
+#include "app/setup_lock.h"
 #include "app/state.h"
 #include "package/package.h"
 #include "package/transaction.h"
@@ -73,6 +74,11 @@ Ownership JudgeOwnership(const std::wstring& dir) {
 }  // namespace
 
 bool RunInstall() {
+  // One run at a time: a silent one waits a little, a window says so.
+  if (!TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
+    SetErrorText(kSetupBusyMessage);
+    return false;
+  }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const std::wstring& dir = InstallerState.installDir;
   const std::wstring exePath = dir + L"\\" + kProductExe;

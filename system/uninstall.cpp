@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/helpers.h"
+#include "app/setup_lock.h"
 #include "app/state.h"
 #include "package/transaction.h"
 #include "system/folder_guard.h"
@@ -65,6 +66,10 @@ bool RunUninstall() {
   // product is not the product's to touch: nothing changes in either case.
   if (InstallerState.damagedPackage) {
     SetErrorText(kDamagedSetupMessage);
+    return false;
+  }
+  if (!TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
+    SetErrorText(kSetupBusyMessage);
     return false;
   }
   // An install that a crash interrupted is undone first, so that what is

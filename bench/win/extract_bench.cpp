@@ -1,4 +1,7 @@
-// extract-bench extract SETUP DIR   ExtractPayload of SETUP into DIR, timed
+// extract-bench extract SETUP DIR   ExtractPayload of SETUP into DIR, timed, as
+//                                   one transaction like an install (into a
+//                                   folder that holds an installed copy, it is
+//                                   an update: every file replaced)
 // extract-bench decode SETUP        only the block decoding of the same file
 // Each mode prints one line of key=value figures; the extraction also
 // reports the peak working set of this process.
@@ -12,6 +15,7 @@
 #include "app/state.h"
 #include "package/decompressor.h"
 #include "package/package.h"
+#include "package/transaction.h"
 
 namespace {
 
@@ -43,7 +47,12 @@ int Extract(const wchar_t* setup, const wchar_t* dir) {
   LARGE_INTEGER start, end;
   const double cpuStart = ProcessCpuSeconds();
   QueryPerformanceCounter(&start);
-  const bool ok = ExtractPayload();
+  std::vector<std::wstring> names;
+  bool ok = ReadPackageEntryNames(&names) && BeginInstallTransaction(dir, names, false) && ExtractPayload();
+  if (ok)
+    CommitInstallTransaction();
+  else
+    RollBackInstallTransaction();
   QueryPerformanceCounter(&end);
   const double cpu = ProcessCpuSeconds() - cpuStart;
   if (!ok) {

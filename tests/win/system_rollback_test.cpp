@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "app/setup_lock.h"
 #include "package/transaction.h"
 #include "package_support.h"
 #include "system/install_record.h"
@@ -141,7 +142,8 @@ TEST_F(RollbackTest, FileInUseFailsAfterTheWaitAndRollsBack) {
   const ULONGLONG elapsed = GetTickCount64() - t0;
   CloseHandle(held);
   EXPECT_GE(elapsed, 5000u);
-  EXPECT_NE(systest::ErrorText().find(L"Impossible d'\u00e9crire b.txt"), std::wstring::npos) << Narrow(systest::ErrorText());
+  EXPECT_NE(systest::ErrorText().find(L"Impossible d'\u00e9crire b.txt"), std::wstring::npos)
+      << Narrow(systest::ErrorText());
   EXPECT_TRUE(TreeOf(dir) == before);
   EXPECT_EQ(Registered(), L"1.0");
 }
@@ -161,6 +163,7 @@ TEST_F(RollbackTest, AnAttemptStoppedHardIsUndoneByTheNextRun) {
   ASSERT_TRUE(WriteFileBytes(
       setup, SetupBytes(stub, PackageBytes("2.0", many, StoredBlocks(Concatenate(many), {})))));
   std::wstring line = L"\"" + setup + L"\" /S /update /dir=\"" + dir + L"\"";
+  ReleaseSetupLock();  // taken by this process's own install above
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION child{};
