@@ -147,6 +147,28 @@ elapsed=$(( ($(date +%s%N) - t0) / 1000000 ))
 sleep 1.5
 [ $(($(starts) - before)) -ge 1 ] && pass "update relaunched the product" || fail "no relaunch after update"
 
+# --- 6b. update without /relaunch=1: leaving Done by Escape starts nothing ------
+# Escape again and again: refused on Progress, it then leaves the Done screen
+# within its 900 ms (unless the automatic close comes first). Neither way may
+# start the product: the "launch at the end" box is an install option. The
+# copy relaunched above is ended first, so the sequence has none to restart.
+"$WINE" taskkill /IM Norvale-Lockra.exe /F >/dev/null 2>&1
+sleep 1
+before=$(starts)
+"$WINE" 'C:\wt\setup.exe' /update '/dir=C:\wt\one' &
+PID=$!
+WID=$(find_window "$TITLE")
+if [ -n "$WID" ]; then
+  xdotool windowfocus "$WID" 2>/dev/null
+  while kill -0 "$PID" 2>/dev/null; do xdotool key Escape 2>/dev/null; sleep 0.05; done
+else
+  fail "no window for the update without /relaunch=1"
+fi
+wait_exit 0 "update without /relaunch=1 left by Escape"
+sleep 1.5
+[ $(($(starts) - before)) = 0 ] && pass "an update without /relaunch=1 started nothing" \
+  || fail "an update without /relaunch=1 started the product $(($(starts) - before)) time(s)"
+
 # --- 7. dragging the brand panel moves the window ----------------------------------
 start_setup '/dir=C:\wt\drag' && {
   x0=$WX y0=$WY
