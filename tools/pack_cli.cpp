@@ -1,12 +1,13 @@
 #include <cstdio>
 
 #include "tools/pack.h"
+#include "tools/pe_version.h"
 
 namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  norvale-pack build --stub STUB.exe --input DIR --version V --out SETUP.exe\n"
+    "  norvale-pack build --stub STUB.exe --input DIR [--version V] --out SETUP.exe\n"
     "                     [--sign-cert CERT.pem --sign-key KEY.pem] [--threads N] [--quiet]\n"
     "  norvale-pack list SETUP.exe\n"
     "  norvale-pack verify SETUP.exe\n";
@@ -50,10 +51,13 @@ int Build(const std::vector<std::string>& args) {
     else
       return Usage("unknown option " + flag);
   }
-  if (options.stub.empty() || options.input.empty() || options.out.empty() || !haveVersion)
-    return Usage("build needs --stub, --input, --version and --out");
+  if (options.stub.empty() || options.input.empty() || options.out.empty())
+    return Usage("build needs --stub, --input and --out");
   PackSummary summary;
   std::string error;
+  // Without --version the product names its own version.
+  if (!haveVersion && !ReadProductVersion(options.input / kPackProductExe, &options.version, &error))
+    return Fail(error);
   if (!BuildSetup(options, &summary, &error)) return Fail(error);
   fprintf(stderr,
           "norvale-pack: %s: %llu files, %llu bytes raw, %llu bytes packed (%.1f%%), %llu blocks, %.2f s\n",
@@ -62,6 +66,10 @@ int Build(const std::vector<std::string>& args) {
           static_cast<unsigned long long>(summary.packedSize),
           summary.rawSize ? 100.0 * summary.packedSize / summary.rawSize : 100.0,
           static_cast<unsigned long long>(summary.blocks), summary.seconds);
+  fprintf(stderr, "norvale-pack: version %s%s; stub %llu bytes, package %llu bytes\n",
+          options.version.c_str(), haveVersion ? "" : " (from the product's version block)",
+          static_cast<unsigned long long>(summary.stubSize),
+          static_cast<unsigned long long>(summary.packedSize));
   return 0;
 }
 
