@@ -11,6 +11,7 @@
 #include <shlwapi.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 #include "app/system_dll.h"
 #include "package/package.h"
@@ -48,6 +49,7 @@ std::wstring SwitchValue(const wchar_t* line, const wchar_t* key) {
 std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent) {
   std::wstring line = L"\"" + tempExe + L"\" /uninstall /fromtemp /dir=\"" + installDir + L"\"";
   if (silent) line += L" /S";
+  line += LogSwitch();
   return line;
 }
 
@@ -132,6 +134,7 @@ static bool Relocate() {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, tempDir, &startup, &process))
     return false;
+  LogLine(L"relocated (this process ends with exit code 0), started: " + line);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
@@ -163,6 +166,7 @@ static int RunWindow() {
 
 static void ScheduleSelfDeletion() {
   std::wstring line = SelfDeletionCommandLine(InstallerState.selfPath);
+  LogLine(L"self-deletion: " + line);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -188,6 +192,8 @@ int RunSetup(const wchar_t* line) {
   if (!previewDir.empty()) return RunPreview(previewDir);
 
   ResolveInstallDir(line);
+  OpenLog(SwitchValue(line, L"/log="));
+  LogRunStart(line);
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
   if (InstallerState.mode == Uninstall && !fromTemp &&
@@ -197,6 +203,7 @@ int RunSetup(const wchar_t* line) {
 
   int code = InstallerState.silent ? RunSilent() : RunWindow();
   if (fromTemp) ScheduleSelfDeletion();
+  LogFormat(L"result: exit code %d", code);
   CoUninitialize();
   return code;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 #include "package/block_memory.h"
 #include "package/block_writer.h"
@@ -90,6 +91,7 @@ void AdvanceToNextFile(ExtractCursor* cursor) {
     const PackageEntry& entry = cursor->entries[cursor->index];
     cursor->handle = CreateOutputFile(entry.path);
     if (cursor->handle == INVALID_HANDLE_VALUE) {
+      LogFailure(L"extraction: cannot create", entry.path);
       cursor->failedPath = entry.path;
       return;
     }
@@ -115,12 +117,15 @@ bool ExtractPayload() {
     return false;
   }
 
+  LogFormat(L"extraction: %zu entries, %u blocks, %llu bytes", cursor.entries.size(), blockCount,
+            InstallerState.bytesTotal.load());
   BlockDecompressor decompressor;
   OpenBlockDecompressor(&decompressor);
 
   if (!cursor.entries.empty()) {
     cursor.handle = CreateOutputFile(cursor.entries[0].path);
     if (cursor.handle == INVALID_HANDLE_VALUE) {
+      LogFailure(L"extraction: cannot create", cursor.entries[0].path);
       cursor.failedPath = cursor.entries[0].path;
     } else {
       cursor.bytesLeft = cursor.entries[0].size;
@@ -176,6 +181,8 @@ bool ExtractPayload() {
         DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress);
     StopPageToucher(&toucher);
     ok = EndBlock(&writer, decoded && actual == sizes[0]);
+    if (!decoded || actual != sizes[0])
+      LogFormat(L"extraction: block %u of %u does not decode", b + 1, blockCount);
     if (view) UnmapViewOfFile(view);
   }
   StopBlockWriter(&writer);

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 #include "package/package.h"
 #include "system/folder_guard.h"
@@ -42,9 +43,11 @@ bool RunInstall() {
   if (!dir.empty()) RemoveTree(dir + L"\\ui");
 
   bool ok = ExtractPayload();
+  LogExtractionResult(ok);
   if (ok) {
     SetStatus(L"Inscription dans Windows\u2026");
     ok = WriteUninstaller();
+    LogLine(ok ? L"uninstall.exe written" : L"uninstall.exe could not be written");
     if (!ok) {
       SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
     } else {

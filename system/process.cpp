@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "app/log.h"
 #include "app/state.h"
 
 namespace {
@@ -30,6 +31,7 @@ bool AskTrayToQuit() {
     PostMessageW(window, kQuitRequest, 0, 0);
     found = true;
   }
+  LogLine(found ? L"tray application asked to quit" : L"no tray application running");
   return found;
 }
 
@@ -64,13 +66,17 @@ void CloseProcessesMatching(bool (*matches)(const std::wstring& image, const std
         CloseHandle(process);
         continue;
       }
-      if (matches(std::wstring(image, length), pattern))
+      if (matches(std::wstring(image, length), pattern)) {
+        LogFormat(L"running copy: %ls (process %lu)", std::wstring(image, length).c_str(),
+                  entry.th32ProcessID);
         matched.push_back(process);
-      else
+      } else {
         CloseHandle(process);
+      }
     }
     CloseHandle(snapshot);
   }
+  LogFormat(L"running copies to close: %zu", matched.size());
   if (matched.empty()) return;
 
   SetStatus(std::wstring(L"Fermeture de ") + kProductName + L"\u2026");
@@ -81,6 +87,7 @@ void CloseProcessesMatching(bool (*matches)(const std::wstring& image, const std
     ULONGLONG now = GetTickCount64();
     DWORD remaining = deadline > now ? static_cast<DWORD>(deadline - now) : 0;
     if (WaitForSingleObject(process, remaining) != WAIT_OBJECT_0) {
+      LogFormat(L"process %lu still running after the grace period: ended", GetProcessId(process));
       TerminateProcess(process, 0);
       WaitForSingleObject(process, kTerminateWaitMs);
     }
@@ -105,8 +112,10 @@ void LaunchProduct(const std::wstring& exePath, const std::wstring& workingDir,
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDir.c_str(),
-                     &startup, &info)) {
+  const bool started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      workingDir.c_str(), &startup, &info);
+  LogResult(L"started " + commandLine, started ? 0 : GetLastError());
+  if (started) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
   }
@@ -122,8 +131,8 @@ void RunHiddenAndWaitFor(const std::wstring& commandLine, uint32_t timeoutMs) {
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                       &startup, &info))
-    return;
-  WaitForSingleObject(info.hProcess, timeoutMs);
+    return LogFailure(L"cannot start", commandLine);
+  LogProgramEnd(commandLine, info.hProcess, WaitForSingleObject(info.hProcess, timeoutMs));
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
 }

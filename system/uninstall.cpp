@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 #include "system/folder_guard.h"
 #include "system/process.h"
@@ -44,12 +45,14 @@ bool RunUninstall() {
   SetStatus(L"Suppression des fichiers\u2026");
   InstallerState.bytesTotal.store(100);
   if (removable) RemoveTree(dir);
+  LogFolderRemoval(dir, removable);
   InstallerState.bytesDone.store(60);
 
   if (InstallerState.removeUserData) {
     SetStatus(L"Suppression de vos donn\u00e9es\u2026");
     std::wstring userData = UserDataFolder();
     if (!userData.empty()) RemoveTree(userData);
+    LogFolderRemoval(userData, !userData.empty());
   }
   InstallerState.bytesDone.store(100);
   SetStatus(L"Termin\u00e9");

@@ -65,12 +65,16 @@ EMPTY_X=600 EMPTY_Y=360    # between the widgets: a drag area
 
 # --- 1. Welcome -> Installer -> Progress -> Done -> launch ----------------------
 before=$(starts)
-start_setup '/dir=C:\wt\one' && {
+start_setup '/dir=C:\wt\one' '/log=C:\wt\window.log' && {
   click_at $MAIN_X $MAIN_Y
   if wait_file "$work/one/uninstall.exe"; then pass "Installer started the install"; else fail "no install"; fi
   sleep 1.5
   click_at $MAIN_X $MAIN_Y  # "Lancer Norvale Lockra"
   wait_exit 0 "launch from Done"
+  for want in 'install, window, folder C:\wt\one' 'extraction: done' 'started "C:\wt\one\Norvale-Lockra.exe"' \
+    'result: exit code 0'; do
+    grep -qF "$want" "$work/window.log" && pass "window run log has: $want" || fail "window run log lacks: $want"
+  done
   sleep 1.5
   [ $(($(starts) - before)) = 1 ] && pass "the product was started once" || fail "product starts: $(($(starts) - before))"
   grep -q 'cwd=\[C:\\wt\\one\]' "$LOG" && pass "started in the installation folder" || fail "wrong working folder"
