@@ -114,7 +114,8 @@ void LaunchProduct(const std::wstring& exePath, const std::wstring& workingDir,
   PROCESS_INFORMATION info{};
   const bool started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                       workingDir.c_str(), &startup, &info);
-  LogResult(L"started " + commandLine, started ? 0 : GetLastError());
+  const DWORD error = started ? 0 : GetLastError();
+  LogResult(L"started " + commandLine, error);
   if (started) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
