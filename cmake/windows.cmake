@@ -21,6 +21,9 @@ list(REMOVE_ITEM NORVALE_CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 add_library(setupcore STATIC ${NORVALE_CORE_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(setupcore PUBLIC lzms_decode ${NORVALE_DELAY_LIBS} delayimp ${NORVALE_SYSTEM_LIBS})
+# Debug information for the program's own code: it goes to the stub's
+# separate debug file (below), so a crash address maps to a file and line.
+target_compile_options(setupcore PRIVATE -g)
 
 # Resources (icon, images, fonts, manifest, version block) when present.
 set(NORVALE_RC ${CMAKE_SOURCE_DIR}/resources/setup.rc)
@@ -32,6 +35,7 @@ endif()
 
 add_executable(setup-stub WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${NORVALE_RC_SOURCES})
 target_link_libraries(setup-stub PRIVATE setupcore)
+target_compile_options(setup-stub PRIVATE -g)
 target_link_options(setup-stub PRIVATE ${NORVALE_WIN_LINK} -mwindows)
 set_target_properties(setup-stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NORVALE_OUT})
 # The stub travels in every setup file and every uninstall.exe: it ships

@@ -41,6 +41,10 @@ for exe in "$STUB" "$SETUP" "$UDIR/uninstall.exe"; do
   check "$(basename "$exe") links to the stub's debug file" link_matches "$exe" "$DEBUG"
 done
 check "the debug file holds the debug information" bash -c "'$OBJDUMP' -h '$DEBUG' | grep -q ' \.debug_info '"
+# A crash address in the program's own code can be read back to its line.
+address="$(x86_64-w64-mingw32-nm "$DEBUG" | awk '$2 == "T" && /RunSetup/ {print $1; exit}')"
+where="$(x86_64-w64-mingw32-addr2line -e "$DEBUG" "0x${address:-0}")"
+check "the stub's address 0x$address reads back as $where" bash -c "grep -q 'app/launch.cpp:[0-9]' <<<'$where'"
 echo "setup-stub.exe $(stat -c %s "$STUB") bytes, setup-stub.exe.debug $(stat -c %s "$DEBUG") bytes"
 
 run_line "\"$DIR\\uninstall.exe\" /uninstall /S /dir=\"$DIR\""
