@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "app/log.h"
+
 std::wstring FormatString(const wchar_t* format, ...) {
   wchar_t buffer[1024];
   va_list args;
@@ -80,23 +82,27 @@ std::wstring ReadRegString(HKEY root, const std::wstring& subKey, const std::wst
   return std::wstring(buffer);
 }
 
-static void WriteRegValue(const std::wstring& subKey, const std::wstring& valueName, DWORD type,
+static LONG WriteRegValue(const std::wstring& subKey, const std::wstring& valueName, DWORD type,
                           const void* data, DWORD size) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return;
-  RegSetValueExW(key, valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE, nullptr, &key, nullptr);
+  if (result != ERROR_SUCCESS) return result;
+  result = RegSetValueExW(key, valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size);
   RegCloseKey(key);
+  return result;
 }
 
 void WriteRegString(const std::wstring& subKey, const std::wstring& valueName, const std::wstring& text) {
-  WriteRegValue(subKey, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(2 * (text.size() + 1)));
+  LogRegistryWrite(
+      subKey, valueName, text,
+      WriteRegValue(subKey, valueName, REG_SZ, text.c_str(), static_cast<DWORD>(2 * (text.size() + 1))));
 }
 
 void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, uint32_t value) {
   DWORD data = value;
-  WriteRegValue(subKey, valueName, REG_DWORD, &data, sizeof(data));
+  LogRegistryWrite(subKey, valueName, std::to_wstring(value),
+                   WriteRegValue(subKey, valueName, REG_DWORD, &data, sizeof(data)));
 }
 
 HANDLE CreateOutputFile(const std::wstring& path) {
@@ -113,7 +119,9 @@ HANDLE CreateOutputFile(const std::wstring& path) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD error = GetLastError();  // the caller reports why
     Sleep(150);
+    SetLastError(error);
   }
   return INVALID_HANDLE_VALUE;
 }

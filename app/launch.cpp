@@ -13,6 +13,7 @@
 #include <shlwapi.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/setup_lock.h"
 #include "app/state.h"
 #include "app/system_dll.h"
@@ -52,6 +53,7 @@ std::wstring SwitchValue(const wchar_t* line, const wchar_t* key) {
 std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent) {
   std::wstring line = L"\"" + tempExe + L"\" /uninstall /fromtemp /dir=\"" + installDir + L"\"";
   if (silent) line += L" /S";
+  line += LogSwitch();
   return line;
 }
 
@@ -158,6 +160,7 @@ static bool Relocate() {
   if (!CreateProcessW(tempExe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, tempDir, &startup,
                       &process))
     return false;
+  LogLine(L"relocated (this process ends with exit code 0), started: " + line);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
@@ -206,6 +209,7 @@ static void ScheduleSelfDeletion() {
   if (cmd.empty()) return;
   const std::wstring system = ParentDirectory(cmd);
   std::wstring line = SelfDeletionCommandLine(cmd, ping, InstallerState.selfPath);
+  LogLine(L"self-deletion: " + line);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -231,6 +235,8 @@ int RunSetup(const wchar_t* line) {
   if (!previewDir.empty()) return RunPreview(previewDir);
 
   ResolveInstallDir(line);
+  OpenLog(SwitchValue(line, L"/log="));
+  LogRunStart(line);
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
   if (fromTemp) AdoptHandedOverLock();
@@ -243,6 +249,7 @@ int RunSetup(const wchar_t* line) {
 
   int code = InstallerState.silent ? RunSilent() : RunWindow();
   if (fromTemp) ScheduleSelfDeletion();
+  LogFormat(L"result: exit code %d", code);
   CoUninitialize();
   return code;
 }

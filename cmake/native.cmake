@@ -17,6 +17,8 @@ foreach(src ${NORVALE_NATIVE_TESTS})
   if(TARGET packlib)
     target_link_libraries(${name} PRIVATE packlib)
   endif()
+  # The version text that the build writes into the stand-in product.
+  target_compile_definitions(${name} PRIVATE NORVALE_VERSION_TEXT="${NORVALE_VERSION}")
   if(name MATCHES "^codec_" AND TARGET wimlib_oracle)
     target_link_libraries(${name} PRIVATE wimlib_oracle)
   endif()

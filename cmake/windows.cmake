@@ -21,6 +21,9 @@ list(REMOVE_ITEM NORVALE_CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 add_library(setupcore STATIC ${NORVALE_CORE_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(setupcore PUBLIC lzms_decode ${NORVALE_DELAY_LIBS} delayimp ${NORVALE_SYSTEM_LIBS})
+# Debug information for the program's own code: it goes to the stub's
+# separate debug file (below), so a crash address maps to a file and line.
+target_compile_options(setupcore PRIVATE -g)
 
 # Resources (icon, images, fonts, manifest, version block) when present.
 set(NORVALE_RC ${CMAKE_SOURCE_DIR}/resources/setup.rc)
@@ -32,8 +35,19 @@ endif()
 
 add_executable(setup-stub WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${NORVALE_RC_SOURCES})
 target_link_libraries(setup-stub PRIVATE setupcore)
+target_compile_options(setup-stub PRIVATE -g)
 target_link_options(setup-stub PRIVATE ${NORVALE_WIN_LINK} -mwindows)
 set_target_properties(setup-stub PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NORVALE_OUT})
+# The stub travels in every setup file and every uninstall.exe: it ships
+# without debug information, which stays beside it in setup-stub.exe.debug
+# (named by its debug link, with a checksum), so that crash addresses can
+# still be read.
+add_custom_command(TARGET setup-stub POST_BUILD
+  COMMAND x86_64-w64-mingw32-objcopy --only-keep-debug setup-stub.exe setup-stub.exe.debug
+  COMMAND x86_64-w64-mingw32-objcopy --strip-all --add-gnu-debuglink=setup-stub.exe.debug setup-stub.exe
+  WORKING_DIRECTORY ${NORVALE_OUT}
+  BYPRODUCTS ${NORVALE_OUT}/setup-stub.exe.debug
+  VERBATIM)
 
 # The backdrop as a PNG, for the demo (tests/demo/30-backdrop.sh).
 add_executable(backdrop-dump ${CMAKE_SOURCE_DIR}/tests/win/tools/backdrop_dump.cpp ${NORVALE_RC_SOURCES})

@@ -3,6 +3,7 @@
 #include <new>
 #include <system_error>
 
+#include "app/log.h"
 #include "app/state.h"
 
 namespace {
@@ -21,7 +22,10 @@ bool Spread(ExtractCursor* cursor, const uint8_t* data, size_t size) {
     position += n;
     cursor->bytesLeft -= n;
     InstallerState.bytesDone += n;
-    if (!ok) return false;
+    if (!ok) {
+      LogFailure(L"extraction: cannot write", cursor->entries[cursor->index].path);
+      return false;
+    }
     if (cursor->bytesLeft == 0) AdvanceToNextFile(cursor);
   }
   return cursor->failedPath.empty();

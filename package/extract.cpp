@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 #include "package/block_memory.h"
 #include "package/block_writer.h"
@@ -91,6 +92,7 @@ void AdvanceToNextFile(ExtractCursor* cursor) {
     const PackageEntry& entry = cursor->entries[cursor->index];
     if (MoveAsideBeforeWrite(entry.path)) cursor->handle = CreateOutputFile(entry.path);
     if (cursor->handle == INVALID_HANDLE_VALUE) {
+      LogFailure(L"extraction: cannot create", entry.path);
       cursor->failedPath = entry.path;
       return;
     }
@@ -130,6 +132,8 @@ bool ExtractPayload() {
     return false;
   }
 
+  LogFormat(L"extraction: %zu entries, %u blocks, %llu bytes", cursor.entries.size(), blockCount,
+            InstallerState.bytesTotal.load());
   BlockDecompressor decompressor;
   OpenBlockDecompressor(&decompressor);
 
@@ -137,6 +141,7 @@ bool ExtractPayload() {
     if (MoveAsideBeforeWrite(cursor.entries[0].path))
       cursor.handle = CreateOutputFile(cursor.entries[0].path);
     if (cursor.handle == INVALID_HANDLE_VALUE) {
+      LogFailure(L"extraction: cannot create", cursor.entries[0].path);
       cursor.failedPath = cursor.entries[0].path;
     } else {
       cursor.bytesLeft = cursor.entries[0].size;
@@ -192,6 +197,8 @@ bool ExtractPayload() {
         DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress);
     StopPageToucher(&toucher);
     ok = EndBlock(&writer, decoded && actual == sizes[0]);
+    if (!decoded || actual != sizes[0])
+      LogFormat(L"extraction: block %u of %u does not decode", b + 1, blockCount);
     if (view) UnmapViewOfFile(view);
   }
   StopBlockWriter(&writer);

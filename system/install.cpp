@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/setup_lock.h"
 #include "app/state.h"
 #include "package/package.h"
@@ -76,6 +77,7 @@ Ownership JudgeOwnership(const std::wstring& dir) {
 bool RunInstall() {
   // One run at a time: a silent one waits a little, a window says so.
   if (!TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
+    LogLine(L"another install, update or uninstall holds the lock: nothing changed");
     SetErrorText(kSetupBusyMessage);
     return false;
   }
@@ -132,16 +134,21 @@ bool RunInstall() {
   MergeNames(&record.files, {kUninstallerName, kInstallRecordName});
 
   ok = ok && ExtractPayload();
+  LogExtractionResult(ok);
   if (ok) {
     SetStatus(L"Inscription dans Windows\u2026");
     // Without its record an uninstall could not tell the product's files from
     // the user's: an install that cannot write it has failed like one that
     // cannot write the uninstaller.
-    ok = WriteUninstaller() && WriteInstallRecord(dir, record);
+    ok = WriteUninstaller();
+    LogLine(ok ? L"uninstall.exe written" : L"uninstall.exe could not be written");
+    ok = ok && WriteInstallRecord(dir, record);
+    LogLine(ok ? L"install record written" : L"the install record could not be written");
     if (!ok) SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
   }
   if (!ok) {
     RollBackInstallTransaction();
+    LogLine(L"rolled back: the folder is as it was before this run");
   } else {
     CommitInstallTransaction();
     std::vector<std::wstring> granted = names;

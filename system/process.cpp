@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "app/log.h"
 #include "app/state.h"
 
 namespace {
@@ -31,6 +32,7 @@ bool AskTrayToQuit() {
     PostMessageW(window, kQuitRequest, 0, 0);
     found = true;
   }
+  LogLine(found ? L"tray application asked to quit" : L"no tray application running");
   return found;
 }
 
@@ -65,13 +67,17 @@ static void CloseProcessesMatching(const std::function<bool(const std::wstring& 
         CloseHandle(process);
         continue;
       }
-      if (matches(std::wstring(image, length)))
+      if (matches(std::wstring(image, length))) {
+        LogFormat(L"running copy: %ls (process %lu)", std::wstring(image, length).c_str(),
+                  entry.th32ProcessID);
         matched.push_back(process);
-      else
+      } else {
         CloseHandle(process);
+      }
     }
     CloseHandle(snapshot);
   }
+  LogFormat(L"running copies to close: %zu", matched.size());
   if (matched.empty()) return;
 
   SetStatus(std::wstring(L"Fermeture de ") + kProductName + L"\u2026");
@@ -82,6 +88,7 @@ static void CloseProcessesMatching(const std::function<bool(const std::wstring& 
     ULONGLONG now = GetTickCount64();
     DWORD remaining = deadline > now ? static_cast<DWORD>(deadline - now) : 0;
     if (WaitForSingleObject(process, remaining) != WAIT_OBJECT_0) {
+      LogFormat(L"process %lu still running after the grace period: ended", GetProcessId(process));
       TerminateProcess(process, 0);
       WaitForSingleObject(process, kTerminateWaitMs);
     }
@@ -125,8 +132,11 @@ void LaunchProduct(const std::wstring& exePath, const std::wstring& workingDir,
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDir.c_str(),
-                     &startup, &info)) {
+  const bool started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      workingDir.c_str(), &startup, &info);
+  const DWORD error = started ? 0 : GetLastError();
+  LogResult(L"started " + commandLine, error);
+  if (started) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
   }
@@ -146,8 +156,8 @@ void RunHiddenAndWaitFor(const std::wstring& program, const std::wstring& comman
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                       folder.c_str(), &startup, &info))
-    return;
-  WaitForSingleObject(info.hProcess, timeoutMs);
+    return LogFailure(L"cannot start", commandLine);
+  LogProgramEnd(commandLine, info.hProcess, WaitForSingleObject(info.hProcess, timeoutMs));
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
 }

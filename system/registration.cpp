@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 
 namespace {
@@ -53,6 +54,12 @@ bool UninstallEntryExists() {
   return true;
 }
 
-void DeleteUninstallEntry() { RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey); }
+void DeleteUninstallEntry() {
+  LogResult(std::wstring(L"registry: removed HKCU\\") + kUninstallKey,
+            static_cast<DWORD>(RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey)));
+}
 
-void DeleteAutoStartValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kProductName); }
+void DeleteAutoStartValue() {
+  LogResult(std::wstring(L"registry: removed HKCU\\") + kRunKey + L"\\" + kProductName,
+            static_cast<DWORD>(RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kProductName)));
+}

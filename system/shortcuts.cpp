@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/state.h"
 
 namespace {
@@ -44,9 +45,12 @@ bool CreateShortcut(const std::wstring& shortcutFile, const std::wstring& target
     file->Release();
   }
   link->Release();
+  LogLine((saved ? L"shortcut: created " : L"shortcut: could not create ") + shortcutFile);
   return saved;
 }
 
 void DeleteShortcut(const std::wstring& shortcutFile) {
-  if (!shortcutFile.empty()) DeleteFileW(shortcutFile.c_str());
+  if (shortcutFile.empty()) return;
+  const DWORD error = DeleteFileW(shortcutFile.c_str()) ? 0 : GetLastError();
+  LogResult(L"shortcut: removed " + shortcutFile, error);
 }

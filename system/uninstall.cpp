@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/helpers.h"
+#include "app/log.h"
 #include "app/setup_lock.h"
 #include "app/state.h"
 #include "package/transaction.h"
@@ -65,10 +66,12 @@ bool RunUninstall() {
   // A damaged setup file is never an uninstaller, and a folder without the
   // product is not the product's to touch: nothing changes in either case.
   if (InstallerState.damagedPackage) {
+    LogLine(L"damaged setup file (its package is missing or unreadable): nothing changed");
     SetErrorText(kDamagedSetupMessage);
     return false;
   }
   if (!TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
+    LogLine(L"another install, update or uninstall holds the lock: nothing changed");
     SetErrorText(kSetupBusyMessage);
     return false;
   }
@@ -78,6 +81,7 @@ bool RunUninstall() {
   const InstallRecord record = ReadInstallRecord(dir);
   const std::wstring exePath = dir + L"\\" + kProductExe;
   if (dir.empty() || (!record.valid && !FileExists(exePath))) {
+    LogLine(L"no product in this folder: nothing changed");
     SetErrorText(kNotInstalledMessage);
     return false;
   }
@@ -115,12 +119,19 @@ bool RunUninstall() {
     RemoveTree(dir);
   else if (record.valid)
     RemoveRecordedItems(dir, record);
+  if (wholeFolder)
+    LogFolderRemoval(dir, true);
+  else
+    LogLine((record.valid ? L"only the recorded files and folders removed from: "
+                          : L"no record and not the registered folder: nothing deleted in ") +
+            dir);
   InstallerState.bytesDone.store(60);
 
   if (InstallerState.removeUserData) {
     SetStatus(L"Suppression de vos donn\u00e9es\u2026");
     std::wstring userData = UserDataFolder();
     if (!userData.empty()) RemoveTree(userData);
+    LogFolderRemoval(userData, !userData.empty());
   }
   InstallerState.bytesDone.store(100);
   SetStatus(L"Termin\u00e9");

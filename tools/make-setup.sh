@@ -2,11 +2,12 @@
 # Packs the setup file after both builds: the product folder (the stand-in
 # product built into ${NORVALE_OUT}/product plus the static files of
 # fixtures/product) goes behind setup-stub.exe as Norvale-Lockra-Setup.exe.
+# No --version: the packer reads it from the product's version block, which
+# the build writes from NORVALE_VERSION.
 # Skips cleanly while the stub or the packer has not been built.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 OUT="${NORVALE_OUT:-$ROOT/build/out}"
-VERSION="${NORVALE_VERSION:-0.1.69b}"
 stub="$OUT/setup-stub.exe" pack="$OUT/norvale-pack" product="$OUT/product"
 
 for need in "$stub" "$pack"; do
@@ -22,4 +23,4 @@ fi
 if [ ! -e "$product/Norvale-Lockra.exe" ]; then
   echo "make-setup: warning: $product has no Norvale-Lockra.exe" >&2
 fi
-"$pack" build --stub "$stub" --input "$product" --version "$VERSION" --out "$OUT/Norvale-Lockra-Setup.exe"
+"$pack" build --stub "$stub" --input "$product" --out "$OUT/Norvale-Lockra-Setup.exe"

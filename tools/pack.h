@@ -31,7 +31,7 @@ struct PackOptions {
 };
 
 struct PackSummary {
-  uint64_t files = 0, rawSize = 0, packedSize = 0, blocks = 0;
+  uint64_t files = 0, rawSize = 0, packedSize = 0, blocks = 0, stubSize = 0;
   double seconds = 0;
   std::vector<std::string> warnings;  // paths close to a limit of Windows, one line each
 };

@@ -246,6 +246,7 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   summary->files = files.size();
   summary->rawSize = totalSize;
   summary->packedSize = packageLength;
+  summary->stubSize = stub.size();
   summary->blocks = blockCount;
   summary->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return true;

@@ -3,12 +3,13 @@
 
 #include "tools/pack.h"
 #include "tools/pack_names.h"
+#include "tools/pe_version.h"
 
 namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  norvale-pack build --stub STUB.exe --input DIR --version V --out SETUP.exe\n"
+    "  norvale-pack build --stub STUB.exe --input DIR [--version V] --out SETUP.exe\n"
     "                     [--sign-cert CERT.pem --sign-key KEY.pem] [--threads N] [--quiet]\n"
     "  norvale-pack list SETUP.exe\n"
     "  norvale-pack verify SETUP.exe\n";
@@ -74,10 +75,13 @@ int Build(const std::vector<std::string>& args) {
     else
       return Usage("unknown option " + flag);
   }
-  if (options.stub.empty() || options.input.empty() || options.out.empty() || !haveVersion)
-    return Usage("build needs --stub, --input, --version and --out");
+  if (options.stub.empty() || options.input.empty() || options.out.empty())
+    return Usage("build needs --stub, --input and --out");
   PackSummary summary;
   std::string error;
+  // Without --version the product names its own version.
+  if (!haveVersion && !ReadProductVersion(options.input / kPackProductExe, &options.version, &error))
+    return Fail(error);
   const bool built = BuildSetup(options, &summary, &error);
   for (const std::string& warning : summary.warnings)
     fprintf(stderr, "norvale-pack: warning: %s\n", warning.c_str());
@@ -89,6 +93,10 @@ int Build(const std::vector<std::string>& args) {
           static_cast<unsigned long long>(summary.packedSize),
           summary.rawSize ? 100.0 * summary.packedSize / summary.rawSize : 100.0,
           static_cast<unsigned long long>(summary.blocks), summary.seconds);
+  fprintf(stderr, "norvale-pack: version %s%s; stub %llu bytes, package %llu bytes\n",
+          options.version.c_str(), haveVersion ? "" : " (from the product's version block)",
+          static_cast<unsigned long long>(summary.stubSize),
+          static_cast<unsigned long long>(summary.packedSize));
   return 0;
 }
 

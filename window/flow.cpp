@@ -69,7 +69,11 @@ void LaunchInstalledProduct() {
 }
 
 bool LeavingShouldLaunch() {
-  return CurrentScreen() == Done && InstallerState.mode != Uninstall && InstallerState.launchAtEnd;
+  if (CurrentScreen() != Done) return false;
+  // The "launch at the end" box belongs to the install Welcome screen; an
+  // update never shows it, so only "/relaunch=1" starts the product then.
+  if (InstallerState.mode == Install) return InstallerState.launchAtEnd;
+  return InstallerState.mode == Update && InstallerState.relaunch;
 }
 
 bool UpdateAutoCloseDue(uint64_t now) {
@@ -78,6 +82,6 @@ bool UpdateAutoCloseDue(uint64_t now) {
 
 void OnFrameTimer(HWND window) {
   if (!UpdateAutoCloseDue(GetTickCount64())) return;
-  if (InstallerState.relaunch) LaunchInstalledProduct();
+  if (LeavingShouldLaunch()) LaunchInstalledProduct();
   DestroyWindow(window);
 }

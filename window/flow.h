@@ -26,8 +26,9 @@ bool AnimationsEnabled();
 // Starts the installed product from installDir, at most once per process.
 void LaunchInstalledProduct();
 
-// True when the window is about to leave a Done screen of a successful install
-// or update whose "launch at the end" option is ticked.
+// True when leaving the Done screen starts the product: after an install
+// whose "launch at the end" box is ticked, after an update given
+// "/relaunch=1". The main button ("Lancer …") starts it in either mode.
 bool LeavingShouldLaunch();
 
 // True when a successful update has shown Done for longer than the pause

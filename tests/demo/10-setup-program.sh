@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# What was built, and the setup program without package started silently: it
+# What was built (the stub ships stripped; its debug information is the
+# .debug file beside it), and the setup program without package started silently: it
 # has nothing to install, so it runs as an uninstaller of an empty folder.
 set -uo pipefail
 cd "$NORVALE_OUT"
-for f in setup-stub.exe Norvale-Lockra-Setup.exe norvale-pack; do
+for f in setup-stub.exe setup-stub.exe.debug Norvale-Lockra-Setup.exe norvale-pack; do
   [ -f "$f" ] && printf '%-28s %10d bytes\n' "$f" "$(stat -c %s "$f")"
 done
 echo

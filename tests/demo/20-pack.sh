@@ -8,6 +8,10 @@ if [ ! -e "$setup" ]; then
   echo "no $setup: the packer or the stub is not built yet"
   exit 1
 fi
+echo "--- norvale-pack build without --version: the version comes from the product's version block"
+tmp="$(mktemp -d)"
+"$OUT/norvale-pack" build --quiet --stub "$OUT/setup-stub.exe" --input "$OUT/product" --out "$tmp/setup.exe" 2>&1
+rm -rf "$tmp"
 echo "--- norvale-pack list $(basename "$setup")"
 "$OUT/norvale-pack" list "$setup"
 echo "--- norvale-pack verify $(basename "$setup")"

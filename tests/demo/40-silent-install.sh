@@ -5,9 +5,12 @@ set -uo pipefail
 . "$NORVALE_ROOT/tests/scripts/lib/system.bash"
 require_setup
 standin_log_init
-echo "--- Norvale-Lockra-Setup.exe /S"
-run_setup "/S"
+mkdir -p "$(dirname "$DEMO_LOG")"
+rm -f "$DEMO_LOG"
+echo "--- Norvale-Lockra-Setup.exe /S /log=\"$DEMO_LOG_WIN\""
+run_setup "/S /log=\"$DEMO_LOG_WIN\""
 echo "exit code: $?"
+show_demo_log 1
 DIR="$(known localappdata)\\Programs\\Norvale Lockra"
 echo "--- files in $DIR"
 (cd "$(unix_path "$DIR")" && find . -type f -printf '%10s  %P\n' | sort -k2)

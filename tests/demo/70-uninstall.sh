@@ -6,8 +6,9 @@ set -uo pipefail
 require_setup
 DIR="$(known localappdata)\\Programs\\Norvale Lockra"
 UDIR="$(unix_path "$DIR")"
-echo "--- \"$DIR\\uninstall.exe\" /uninstall /S"
-run_line "\"$DIR\\uninstall.exe\" /uninstall /S"
+from=$(($(demo_log_lines) + 1))
+echo "--- \"$DIR\\uninstall.exe\" /uninstall /S /log=\"$DEMO_LOG_WIN\""
+run_line "\"$DIR\\uninstall.exe\" /uninstall /S /log=\"$DEMO_LOG_WIN\""
 echo "exit code: $? (the work goes on in a copy in the temporary folder)"
 end=$((SECONDS + 60))
 while [ "$SECONDS" -lt "$end" ] && { [ -e "$UDIR" ] || reg_key_exists "$UNINSTALL_KEY"; }; do sleep 0.5; done
@@ -17,5 +18,6 @@ echo "--- uninstall entry: $(reg_key_exists "$UNINSTALL_KEY" && echo "still ther
 echo "--- Start-menu shortcut: $([ -e "$(unix_path "$(known programs)\\Norvale Lockra.lnk")" ] && echo "still there" || echo gone)"
 UTEMP="$(unix_path "$(known temp)")"
 echo "--- temporary uninstaller copies left: $(ls "$UTEMP"/Norvale-uninstall-*.exe 2>/dev/null | wc -l)"
+show_demo_log "$from"
 echo "--- last lines of the stand-in log"
 tail -n 3 "$WINEPREFIX/drive_c/NorvaleStandin/e2e.log" | sed 's/^/  /'

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "pack_test_support.h"
@@ -98,6 +99,47 @@ TEST_F(PackCliTest, ListAndVerifyReportTheWholePackageAndCatchDamage) {
 // Signing with osslsigncode: the certificate table follows the trailer after
 // 0 to 7 padding bytes and the PE entry reaches the file's end, so the setup
 // program still finds its package.
+// Without --version the package takes the product's own version text; a
+// product that has none (or no readable one) is refused and nothing is written.
+TEST_F(PackCliTest, VersionComesFromTheProductsVersionBlock) {
+  const char* outDir = std::getenv("NORVALE_OUT");
+  if (!outDir || !fs::exists(fs::path(outDir) / "product" / "Norvale-Lockra.exe"))
+    GTEST_SKIP() << "the stand-in product is not built";
+  const std::vector<uint8_t> product = ReadBytes(fs::path(outDir) / "product" / "Norvale-Lockra.exe");
+  const std::vector<std::string> noVersion = {"build",   "--quiet",      "--stub", stub.string(),
+                                              "--input", input.string(), "--out",  out.string()};
+  WriteBytes(input / "Norvale-Lockra.exe", product);
+  ASSERT_EQ(RunPackCommand(noVersion), 0);
+  PackageInfo info;
+  std::string error;
+  ASSERT_TRUE(ReadPackageInfo(out, &info, &error)) << error;
+  EXPECT_EQ(info.version, NORVALE_VERSION_TEXT);
+  // --version still wins.
+  ASSERT_EQ(Pack(stub, input, out, "9.8.7"), 0);
+  ASSERT_TRUE(ReadPackageInfo(out, &info, &error)) << error;
+  EXPECT_EQ(info.version, "9.8.7");
+  fs::remove(out);
+
+  // The same image with its "ProductVersion" key renamed.
+  std::vector<uint8_t> renamed = product;
+  const std::u16string key = u"ProductVersion";
+  auto at = std::search(renamed.begin(), renamed.end(), reinterpret_cast<const uint8_t*>(key.data()),
+                        reinterpret_cast<const uint8_t*>(key.data() + key.size()));
+  ASSERT_NE(at, renamed.end());
+  at[2 * key.size() - 2] = 'X';
+  const std::vector<std::pair<const char*, std::vector<uint8_t>>> refused = {
+      {"a program without a version block", ReadBytes(fs::path(outDir) / "fixtures" / "norvale-probe.exe")},
+      {"a version block without ProductVersion", renamed},
+      {"the image cut after its headers", std::vector<uint8_t>(product.begin(), product.begin() + 1024)},
+      {"no executable at all", Text(5000, 1)},
+  };
+  for (const auto& [what, bytes] : refused) {
+    ASSERT_GT(bytes.size(), 0u) << what;
+    WriteBytes(input / "Norvale-Lockra.exe", bytes);
+    ExpectFailureWithoutOutput(RunPackCommand(noVersion), what);
+  }
+}
+
 TEST_F(PackCliTest, SignedSetupKeepsItsPackageWhereTheReaderLooks) {
   const char* outDir = std::getenv("NORVALE_OUT");
   const fs::path realStub = outDir ? fs::path(outDir) / "setup-stub.exe" : fs::path();

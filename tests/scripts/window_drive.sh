@@ -65,12 +65,16 @@ EMPTY_X=600 EMPTY_Y=360    # between the widgets: a drag area
 
 # --- 1. Welcome -> Installer -> Progress -> Done -> launch ----------------------
 before=$(starts)
-start_setup '/dir=C:\wt\one' && {
+start_setup '/dir=C:\wt\one' '/log=C:\wt\window.log' && {
   click_at $MAIN_X $MAIN_Y
   if wait_file "$work/one/uninstall.exe"; then pass "Installer started the install"; else fail "no install"; fi
   sleep 1.5
   click_at $MAIN_X $MAIN_Y  # "Lancer Norvale Lockra"
   wait_exit 0 "launch from Done"
+  for want in 'install, window, folder C:\wt\one' 'extraction: done' 'started "C:\wt\one\Norvale-Lockra.exe"' \
+    'result: exit code 0'; do
+    grep -qF "$want" "$work/window.log" && pass "window run log has: $want" || fail "window run log lacks: $want"
+  done
   sleep 1.5
   [ $(($(starts) - before)) = 1 ] && pass "the product was started once" || fail "product starts: $(($(starts) - before))"
   grep -q 'cwd=\[C:\\wt\\one\]' "$LOG" && pass "started in the installation folder" || fail "wrong working folder"
@@ -146,6 +150,28 @@ elapsed=$(( ($(date +%s%N) - t0) / 1000000 ))
 [ "$elapsed" -gt 900 ] && pass "update window lived ${elapsed} ms (> 900)" || fail "update closed after ${elapsed} ms"
 sleep 1.5
 [ $(($(starts) - before)) -ge 1 ] && pass "update relaunched the product" || fail "no relaunch after update"
+
+# --- 6b. update without /relaunch=1: leaving Done by Escape starts nothing ------
+# Escape again and again: refused on Progress, it then leaves the Done screen
+# within its 900 ms (unless the automatic close comes first). Neither way may
+# start the product: the "launch at the end" box is an install option. The
+# copy relaunched above is ended first, so the sequence has none to restart.
+"$WINE" taskkill /IM Norvale-Lockra.exe /F >/dev/null 2>&1
+sleep 1
+before=$(starts)
+"$WINE" 'C:\wt\setup.exe' /update '/dir=C:\wt\one' &
+PID=$!
+WID=$(find_window "$TITLE")
+if [ -n "$WID" ]; then
+  xdotool windowfocus "$WID" 2>/dev/null
+  while kill -0 "$PID" 2>/dev/null; do xdotool key Escape 2>/dev/null; sleep 0.05; done
+else
+  fail "no window for the update without /relaunch=1"
+fi
+wait_exit 0 "update without /relaunch=1 left by Escape"
+sleep 1.5
+[ $(($(starts) - before)) = 0 ] && pass "an update without /relaunch=1 started nothing" \
+  || fail "an update without /relaunch=1 started the product $(($(starts) - before)) time(s)"
 
 # --- 7. dragging the brand panel moves the window ----------------------------------
 start_setup '/dir=C:\wt\drag' && {

@@ -21,6 +21,7 @@ class WindowFlow : public ::testing::Test {
     InstallerState.mode = Install;
     SetScreen(Welcome);
     InstallerState.launchAtEnd = true;
+    InstallerState.relaunch = false;
   }
 };
 
@@ -64,18 +65,29 @@ TEST_F(WindowFlow, UpdateClosesOnlyAfter900MsOnDone) {
   EXPECT_FALSE(UpdateAutoCloseDue(FinishTick() + 5000));
 }
 
-TEST_F(WindowFlow, LeavingDoneLaunchesOnlyAfterASuccessfulInstallWithTheOptionTicked) {
-  InstallerState.mode = Install;
+// Leaving Done (Fermer, Escape, the close button, Alt+F4, an update's
+// automatic close) starts the product after an install with the box ticked,
+// and after an update only with "/relaunch=1": the box is an install option.
+TEST_F(WindowFlow, LeavingDoneLaunchesAfterAnInstallWithTheBoxOrAnUpdateWithRelaunch) {
+  struct Case {
+    Mode mode;
+    bool launchAtEnd, relaunch, launches;
+  };
+  const Case cases[] = {
+      {Install, true, false, true},   {Install, false, false, false}, {Install, false, true, false},
+      {Update, true, false, false},   {Update, false, true, true},    {Update, true, true, true},
+      {Uninstall, true, true, false},
+  };
   SetScreen(Done);
-  EXPECT_TRUE(LeavingShouldLaunch());
-  InstallerState.launchAtEnd = false;
-  EXPECT_FALSE(LeavingShouldLaunch());
-  InstallerState.launchAtEnd = true;
-  InstallerState.mode = Update;
-  EXPECT_TRUE(LeavingShouldLaunch());
-  InstallerState.mode = Uninstall;
-  EXPECT_FALSE(LeavingShouldLaunch());
+  for (const Case& c : cases) {
+    InstallerState.mode = c.mode;
+    InstallerState.launchAtEnd = c.launchAtEnd;
+    InstallerState.relaunch = c.relaunch;
+    EXPECT_EQ(LeavingShouldLaunch(), c.launches)
+        << "mode " << c.mode << " box " << c.launchAtEnd << " relaunch " << c.relaunch;
+  }
   InstallerState.mode = Install;
+  InstallerState.launchAtEnd = true;
   for (Screen s : {Welcome, Progress, Error}) {
     SetScreen(s);
     EXPECT_FALSE(LeavingShouldLaunch()) << s;

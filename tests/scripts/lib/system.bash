@@ -99,6 +99,16 @@ start_product() {  # windows-exe [args...]
   "$WINE64" "$@" >/dev/null 2>&1 &
 }
 
+# The demo's log ("/log="), shared by its silent install, update and
+# uninstall; show_demo_log prints its lines from a line number on.
+DEMO_LOG_WIN='C:\Norvale Demo\setup.log'
+DEMO_LOG="$WINEPREFIX/drive_c/Norvale Demo/setup.log"
+demo_log_lines() { if [ -f "$DEMO_LOG" ]; then wc -l <"$DEMO_LOG"; else echo 0; fi; }
+show_demo_log() {  # first-line
+  echo "--- $DEMO_LOG_WIN, from line $1"
+  tail -n +"$1" "$DEMO_LOG" | tr -d '\r' | sed 's/^/  /'
+}
+
 # Sum of the sizes of the product files that were packed.
 product_total_bytes() { find "$NORVALE_OUT/product" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'; }
 
