@@ -168,6 +168,66 @@ TEST(DrawKit, GradientTextSpansItsInkedExtent) {
   EXPECT_TRUE(ColorNear(s.At(last, 60), 0xFFFF7AC3, 14));
 }
 
+// A text box without wrap is one line trimmed in its middle (a path keeps
+// its drive and its last folder); with wrap, lines break at words and the
+// last one ends after a whole word. Wine's GDI+ takes the middle trimming
+// but draws no ellipsis (the line is cut at the box's edge), so the drawn
+// ellipsis itself cannot be checked here: the flags and the box can.
+TEST(DrawKit, TextBoxFormatFlagsAndTrimming) {
+  using Gdiplus::StringAlignment;
+  const StringAlignment near_ = Gdiplus::StringAlignmentNear, centre = Gdiplus::StringAlignmentCenter,
+                        far_ = Gdiplus::StringAlignmentFar;
+  const struct {
+    bool wrap;
+    StringAlignment alignment, lineAlignment;
+    INT flags;
+    Gdiplus::StringTrimming trimming;
+  } cases[] = {
+      {false, near_, centre, Gdiplus::StringFormatFlagsNoWrap, Gdiplus::StringTrimmingEllipsisPath},
+      {false, centre, centre, Gdiplus::StringFormatFlagsNoWrap, Gdiplus::StringTrimmingEllipsisPath},
+      {true, near_, near_, 0, Gdiplus::StringTrimmingEllipsisWord},
+      {true, far_, far_, 0, Gdiplus::StringTrimmingEllipsisWord},
+  };
+  for (const auto& c : cases) {
+    Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+    SetTextBoxFormat(format, c.alignment, c.lineAlignment, c.wrap);
+    EXPECT_EQ(format.GetFormatFlags(), c.flags) << c.wrap;
+    EXPECT_EQ(format.GetTrimming(), c.trimming) << c.wrap;
+    EXPECT_EQ(format.GetAlignment(), c.alignment) << c.wrap;
+    EXPECT_EQ(format.GetLineAlignment(), c.lineAlignment) << c.wrap;
+  }
+}
+
+TEST(DrawKit, TextBoxKeepsItsTextInsideTheBox) {
+  if (!HasEmbeddedResources()) GTEST_SKIP() << "no embedded fonts";
+  // The inked extent of one text box drawn on a clear surface.
+  auto ink = [](const std::wstring& text, const RectF& box, bool wrap) {
+    Surface s(400, 200, 0x00000000);
+    DrawTextBox(s.g, text, monoFamily, 12, Gdiplus::FontStyleRegular, colorWhite, box,
+                Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, wrap);
+    s.g.Flush(Gdiplus::FlushIntentionSync);
+    RECT r = {400, 200, -1, -1};
+    for (int y = 0; y < 200; ++y) {
+      for (int x = 0; x < 400; ++x) {
+        if (PixelOf(&s.bitmap, x, y).GetA() < 40) continue;
+        r.left = std::min<LONG>(r.left, x), r.right = std::max<LONG>(r.right, x);
+        r.top = std::min<LONG>(r.top, y), r.bottom = std::max<LONG>(r.bottom, y);
+      }
+    }
+    return r;
+  };
+  const std::wstring path = L"C:\\users\\test\\AppData\\Local\\Programs\\Norvale Lockra\\une\\longue\\suite";
+  const RECT line = ink(path, RectF(20, 80, 200, 40), false);
+  EXPECT_GE(line.left, 20);
+  EXPECT_LT(line.right, 220);
+  EXPECT_GT(line.right, 200);             // the text fills the box's width...
+  EXPECT_LT(line.bottom - line.top, 16);  // ...on a single line
+  const RECT lines = ink(path, RectF(20, 20, 200, 160), true);
+  EXPECT_GE(lines.left, 20);
+  EXPECT_LT(lines.right, 220);
+  EXPECT_GT(lines.bottom - lines.top, 20);  // wrapped onto more lines
+}
+
 // --- icons ---------------------------------------------------------------
 
 void ExpectPoint(PointF p, float x, float y) {
