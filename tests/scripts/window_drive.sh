@@ -115,12 +115,17 @@ start_setup '/dir=C:\wt\one' && {
 # --- 4. Error screen, Réessayer, close with 1 ------------------------------------
 mkdir -p "$work/err/LISEZMOI.txt"  # a folder where a payload file must go: the write fails
 # Waits for a screen other than Welcome that has the close button (Progress
-# has none) and prints its heading.
+# has none) and prints its heading. Each shot is a screenshot of its own, so
+# the heading is taken before and after the button: equal, they belong to
+# the screen that shows the button.
 wait_end_screen() {  # Welcome's heading, Welcome's close button
-  local heading
+  local before after
   for _ in $(seq 1 60); do
-    heading=$(shot 338 55 740 110)
-    [ "$heading" != "$1" ] && [ "$(shot 736 0 780 44)" = "$2" ] && { echo "$heading"; return 0; }
+    before=$(shot 338 55 740 110)
+    if [ "$before" != "$1" ] && [ "$(shot 736 0 780 44)" = "$2" ]; then
+      after=$(shot 338 55 740 110)
+      [ "$after" = "$before" ] && { echo "$after"; return 0; }
+    fi
     sleep 0.3
   done
   return 1

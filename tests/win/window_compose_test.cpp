@@ -50,12 +50,7 @@ class WindowCompose : public ::testing::Test {
     // which a later whole repaint could not match.
     SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &animations_, 0);
     ASSERT_TRUE(SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0, reinterpret_cast<void*>(FALSE), 0));
-    InstallerState.hoverId = 0;
-    InstallerState.pressedId = 0;
-    InstallerState.createDesktopShortcut = true;
-    InstallerState.launchAtEnd = true;
-    InstallerState.removeUserData = false;
-    InstallerState.installDir = L"C:\\users\\test\\AppData\\Local\\Programs\\Norvale Lockra";
+    ResetWidgetState();
     InstallerState.bytesTotal = 160ull << 20;
   }
   void TearDown() override {
