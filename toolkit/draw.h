@@ -64,6 +64,9 @@ void FillRadialGlow(Gdiplus::Graphics& g, float cx, float cy, float radius, Gdip
 void DrawTextBox(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::FontFamily* family,
                  float size, int style, Gdiplus::Color color, const Gdiplus::RectF& rect,
                  Gdiplus::StringAlignment alignment, Gdiplus::StringAlignment lineAlignment, bool wrap);
+// The string format of DrawTextBox: alignments, wrap or a single line, trimming.
+void SetTextBoxFormat(Gdiplus::StringFormat& format, Gdiplus::StringAlignment alignment,
+                      Gdiplus::StringAlignment lineAlignment, bool wrap);
 
 // Lays the text out glyph by glyph with `spacing` between letters (one run,
 // kerned, when the spacing is 0). Appends the outlines to `path` when given;

@@ -11,6 +11,12 @@ void DrawTextBox(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::
   Gdiplus::Font font(family, size, style, Gdiplus::UnitPixel);
   Gdiplus::SolidBrush brush(color);
   Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+  SetTextBoxFormat(format, alignment, lineAlignment, wrap);
+  g.DrawString(text.c_str(), -1, &font, rect, &format, &brush);
+}
+
+void SetTextBoxFormat(Gdiplus::StringFormat& format, Gdiplus::StringAlignment alignment,
+                      Gdiplus::StringAlignment lineAlignment, bool wrap) {
   format.SetAlignment(alignment);
   format.SetLineAlignment(lineAlignment);
   if (wrap) {
@@ -21,7 +27,6 @@ void DrawTextBox(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::
     format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
     format.SetTrimming(Gdiplus::StringTrimmingEllipsisPath);
   }
-  g.DrawString(text.c_str(), -1, &font, rect, &format, &brush);
 }
 
 float LayoutSpacedText(Gdiplus::Graphics& g, Gdiplus::GraphicsPath* path, const std::wstring& text,

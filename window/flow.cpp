@@ -56,10 +56,12 @@ void FinishWorker(bool success) {
 }
 
 bool AnimationsEnabled() {
-  BOOL enabled = TRUE;
-  SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &enabled, 0);
-  return enabled != FALSE;
+  BOOL enabled = FALSE;
+  const bool succeeded = SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &enabled, 0) != FALSE;
+  return AnimationsFromQuery(succeeded, enabled);
 }
+
+bool AnimationsFromQuery(bool succeeded, BOOL value) { return !succeeded || value != FALSE; }
 
 void LaunchInstalledProduct() {
   if (productLaunched) return;

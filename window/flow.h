@@ -22,6 +22,8 @@ void FinishWorker(bool success);
 
 // The system's client-area animation preference; true when it cannot be read.
 bool AnimationsEnabled();
+// The preference from the query's outcome: whether it succeeded, and the value it read.
+bool AnimationsFromQuery(bool succeeded, BOOL value);
 
 // Starts the installed product from installDir, at most once per process.
 void LaunchInstalledProduct();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 
 #include "pack_test_support.h"
 
@@ -34,7 +35,7 @@ TEST_F(PackCliTest, RefusedInputsLeaveNoOutputFile) {
   ExpectFailureWithoutOutput(Pack(dir.path / "packed.exe", input, out), "stub with a package");
 
   // Names the format cannot carry.
-  for (const char* bad : {"a..b.txt", "c:d.txt", "back\\slash.txt"}) {
+  for (const char* bad : {"a..b.txt", "c:d.txt", "back\\slash.txt", "tab\there.txt", "bell\x07.txt"}) {
     const fs::path in = dir.path / ("bad" + std::to_string(strlen(bad)));
     WriteBytes(in / "Norvale-Lockra.exe", {1});
     WriteBytes(in / "sub" / bad, {2});
@@ -47,6 +48,11 @@ TEST_F(PackCliTest, RefusedInputsLeaveNoOutputFile) {
   fs::create_symlink(dir.path / "nowhere", dangling / "lost.txt");
   ExpectFailureWithoutOutput(Pack(stub, dangling, out), "dangling link");
 
+  // Signing fails after the unsigned file has been written: nothing of it stays.
+  const std::string none = (dir.path / "none.pem").string();
+  ExpectFailureWithoutOutput(Pack(stub, input, out, "1.2.3", {"--sign-cert", none, "--sign-key", none}),
+                             "signing with a certificate and key that do not exist");
+
   // A version of 63 bytes is the longest accepted.
   EXPECT_EQ(Pack(stub, input, out, std::string(63, 'v')), 0);
 }
@@ -58,6 +64,9 @@ TEST(PackNames, LimitsOfWhatThePackageCarries) {
   EXPECT_NE(CheckEntryName(""), "");
   EXPECT_NE(CheckEntryName("word..word"), "");
   EXPECT_NE(CheckEntryName("file:stream"), "");
+  for (const char* control : {"tab\there", "line\nbreak", "\x01start", "end\x1f"})
+    EXPECT_NE(CheckEntryName(control), "") << control;
+  EXPECT_EQ(CheckEntryName("a b~.txt"), "");  // space and the top of ASCII are fine
 }
 
 TEST_F(PackCliTest, ListAndVerifyReportTheWholePackageAndCatchDamage) {
@@ -151,20 +160,24 @@ TEST_F(PackCliTest, SignedSetupKeepsItsPackageWhereTheReaderLooks) {
       "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Norvale-test -keyout '" + key +
       "' -out '" + cert + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0);
-  // Several payload lengths, so that the unsigned file ends at different
-  // offsets modulo 8.
+  // Compressed sizes come in 16-bit units, so the payload cannot move the
+  // unsigned file's end by single bytes; the version's length does, and eight
+  // lengths in a row give every padding from 0 to 7.
+  std::set<uint32_t> paddings;
   for (int extra = 0; extra < 8; ++extra) {
-    WriteBytes(input / "odd.bin", Text(static_cast<size_t>(extra), 9));
-    ASSERT_EQ(Pack(realStub, input, out, "0.1.69b", {"--sign-cert", cert, "--sign-key", key}), 0) << extra;
+    const std::string version = "0.1.69b" + std::string(static_cast<size_t>(extra), 'x');
+    ASSERT_EQ(Pack(realStub, input, out, version, {"--sign-cert", cert, "--sign-key", key}), 0) << extra;
     PackageInfo info;
     std::string error;
     ASSERT_TRUE(ReadPackageInfo(out, &info, &error)) << error;
+    EXPECT_EQ(info.version, version);
     EXPECT_EQ(info.offset, fs::file_size(realStub));
     EXPECT_LT(PackSearchEnd(out, info.fileSize), info.fileSize);  // a table that reaches the end
-    EXPECT_LE(info.padding, 7u);
     EXPECT_EQ((info.trailerOffset + 24 + info.padding) % 8, 0u);
     EXPECT_TRUE(VerifyPackage(out, info, &error)) << error;
+    paddings.insert(info.padding);
   }
+  EXPECT_EQ(paddings, (std::set<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
   EXPECT_FALSE(fs::exists(fs::path(out).concat(".partial")));
   EXPECT_FALSE(fs::exists(fs::path(out).concat(".signing")));
 }

@@ -139,4 +139,109 @@ TEST_F(PackFormatTest, EmptyFolderGivesAPackageWithoutBlocks) {
   EXPECT_EQ(RunPackCommand({"verify", (dir.path / "setup.exe").string()}), 0);
 }
 
+// A setup file assembled by hand: the minimal stub, a header announcing
+// `headerTotal` bytes in entries of the given sizes, the given raw blocks
+// (compressed), and the trailer.
+std::vector<uint8_t> HandMadeSetup(uint64_t headerTotal, const std::vector<uint64_t>& entrySizes,
+                                   const std::vector<std::vector<uint8_t>>& blocks) {
+  std::vector<PackInput> files;
+  for (size_t i = 0; i < entrySizes.size(); ++i)
+    files.push_back({"f" + std::to_string(i), {}, entrySizes[i]});
+  std::vector<uint8_t> file = MinimalStub();
+  const uint64_t start = file.size();
+  const auto head = EncodePackageHead("1", files, headerTotal, static_cast<uint32_t>(blocks.size()));
+  file.insert(file.end(), head.begin(), head.end());
+  auto put = [&](uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) file.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  for (const auto& raw : blocks) {
+    const auto packed = LzmsBufferedCompress(raw.data(), raw.size(), 0);
+    put(raw.size(), 4);
+    put(packed.size(), 4);
+    file.insert(file.end(), packed.begin(), packed.end());
+  }
+  const uint64_t length = file.size() - start;
+  put(start, 8);
+  put(length, 8);
+  file.insert(file.end(), kPackTrailerMagic, kPackTrailerMagic + 8);
+  return file;
+}
+
+// The header's total, the entry sizes and the blocks must all agree; each
+// disagreement is caught by its own check.
+TEST_F(PackFormatTest, VerifyHoldsEntriesAndBlocksToTheHeaderTotal) {
+  const struct {
+    uint64_t total;
+    std::vector<uint64_t> entries;
+    size_t blockBytes;
+    const char* error;  // empty: whole
+  } cases[] = {
+      {15, {10, 5}, 15, ""},
+      {16, {10, 5}, 16, "the entry sizes add up to 15, the header says 16"},
+      {15, {10, 5}, 12, "the blocks hold 12 bytes, the entries 15"},
+      {15, {10, 5}, 18, "the blocks hold 18 bytes, the entries 15"},
+  };
+  for (const auto& c : cases) {
+    const fs::path file = dir.path / "hand.exe";
+    WriteBytes(file, HandMadeSetup(c.total, c.entries, {Text(c.blockBytes, 5)}));
+    PackageInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadPackageInfo(file, &info, &error)) << error;
+    EXPECT_EQ(VerifyPackage(file, info, &error), *c.error == 0) << c.error;
+    if (*c.error) EXPECT_EQ(error, c.error);
+  }
+}
+
+// A certificate table may follow the trailer after 0 to 7 bytes of padding
+// (the signer aligns it to 8); 8 bytes are too many.
+TEST_F(PackFormatTest, TrailerIsFoundUpToSevenBytesBeforeACertificateTable) {
+  const auto unsigned_ = HandMadeSetup(3, {3}, {{1, 2, 3}});
+  const uint64_t entry = PeCertificateEntryOffset(MinimalStub());
+  ASSERT_NE(entry, 0u);
+  for (uint32_t padding = 0; padding <= 8; ++padding) {
+    auto file = unsigned_;
+    file.insert(file.end(), padding, 0);
+    const uint64_t table = file.size(), tableSize = 40;
+    file.insert(file.end(), tableSize, 0x5A);
+    for (int i = 0; i < 4; ++i) {
+      file[entry + i] = static_cast<uint8_t>(table >> (8 * i));
+      file[entry + 4 + i] = static_cast<uint8_t>(tableSize >> (8 * i));
+    }
+    const fs::path path = dir.path / ("signed" + std::to_string(padding) + ".exe");
+    WriteBytes(path, file);
+    ASSERT_EQ(PackSearchEnd(path, file.size()), table);
+    PackageInfo info;
+    std::string error;
+    const bool found = ReadPackageInfo(path, &info, &error);
+    if (padding == 8) {
+      EXPECT_FALSE(found);
+      continue;
+    }
+    ASSERT_TRUE(found) << padding << ": " << error;
+    EXPECT_EQ(info.padding, padding);
+    EXPECT_EQ(info.trailerOffset, unsigned_.size() - kPackTrailerSize);
+    EXPECT_EQ(info.offset, MinimalStub().size());
+  }
+}
+
+// Offset and length of the trailer must name exactly the bytes before it.
+TEST_F(PackFormatTest, DamagedTrailerIsRefused) {
+  const auto good = HandMadeSetup(3, {3}, {{1, 2, 3}});
+  const size_t trailer = good.size() - kPackTrailerSize;
+  const struct {
+    size_t at;  // byte of the trailer to change
+    int delta;
+  } cases[] = {{0, 1}, {0, -1}, {8, 1}, {8, -1}, {7, 0x40}};
+  for (const auto& c : cases) {
+    auto bad = good;
+    bad[trailer + c.at] = static_cast<uint8_t>(bad[trailer + c.at] + c.delta);
+    const fs::path path = dir.path / "damaged.exe";
+    WriteBytes(path, bad);
+    PackageInfo info;
+    std::string error;
+    EXPECT_FALSE(ReadPackageInfo(path, &info, &error)) << c.at << " " << c.delta;
+    EXPECT_EQ(error, "the trailer does not describe the bytes before it") << c.at << " " << c.delta;
+  }
+}
+
 }  // namespace

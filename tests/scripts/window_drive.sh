@@ -20,6 +20,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 starts() { if [ -f "$LOG" ]; then grep -c '^start' "$LOG"; else echo 0; fi; }
+PROBE="$NORVALE_OUT/fixtures/norvale-probe.exe"
+DESKTOP_LNK="$("$WINE" winepath.exe -u "$("$WINE" "$PROBE" known desktop 2>/dev/null | tr -d '\r')\\Norvale Lockra.lnk" 2>/dev/null | tr -d '\r')"
 
 # --- window helpers -----------------------------------------------------------
 WID="" WX=0 WY=0 WW=0 WH=0 PID=""
@@ -69,6 +71,7 @@ start_setup '/dir=C:\wt\one' '/log=C:\wt\window.log' && {
   click_at $MAIN_X $MAIN_Y
   if wait_file "$work/one/uninstall.exe"; then pass "Installer started the install"; else fail "no install"; fi
   sleep 1.5
+  [ -e "$DESKTOP_LNK" ] && pass "the ticked first row made the Desktop shortcut" || fail "no Desktop shortcut"
   click_at $MAIN_X $MAIN_Y  # "Lancer Norvale Lockra"
   wait_exit 0 "launch from Done"
   for want in 'install, window, folder C:\wt\one' 'extraction: done' 'started "C:\wt\one\Norvale-Lockra.exe"' \
@@ -115,13 +118,33 @@ start_setup '/dir=C:\wt\one' && {
 
 # --- 4. Error screen, Réessayer, close with 1 ------------------------------------
 mkdir -p "$work/err/LISEZMOI.txt"  # a folder where a payload file must go: the write fails
+# Waits for a screen other than Welcome that has the close button (Progress
+# has none) and prints its heading. Each shot is a screenshot of its own, so
+# the heading is taken before and after the button: equal, they belong to
+# the screen that shows the button.
+wait_end_screen() {  # Welcome's heading, Welcome's close button
+  local before after
+  for _ in $(seq 1 60); do
+    before=$(shot 338 55 740 110)
+    if [ "$before" != "$1" ] && [ "$(shot 736 0 780 44)" = "$2" ]; then
+      after=$(shot 338 55 740 110)
+      [ "$after" = "$before" ] && { echo "$after"; return 0; }
+    fi
+    sleep 0.3
+  done
+  return 1
+}
 start_setup '/dir=C:\wt\err' && {
+  welcome=$(shot 338 55 740 110) close=$(shot 736 0 780 44)
   click_at $MAIN_X $MAIN_Y
-  sleep 3
-  err1=$(shot 338 55 740 110)
+  err1=$(wait_end_screen "$welcome" "$close") && pass "the failed install shows Error" || fail "no Error screen after the failure"
+  # The product executable comes before the file that cannot be written:
+  # taken away, it comes back only if the install really runs again.
+  [ -e "$work/err/Norvale-Lockra.exe" ] || fail "the failed install wrote no product executable"
+  rm -f "$work/err/Norvale-Lockra.exe"
   click_at $MAIN_X $MAIN_Y  # "Réessayer"
-  sleep 3
-  window_open && pass "Réessayer ran again and the window stays on Error" || fail "window closed after retry"
+  wait_file "$work/err/Norvale-Lockra.exe" && pass "Réessayer ran the install again" || fail "Réessayer did not run the install"
+  [ "$(wait_end_screen "$welcome" "$close")" = "$err1" ] && pass "the retry ends on Error again" || fail "not on Error after the retry"
   key Escape
   wait_exit 1 "closing on Error"
 }
@@ -189,12 +212,18 @@ start_setup '/dir=C:\wt\drag' && {
 
 # --- 8. 144 dpi ----------------------------------------------------------------------
 "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+rm -f "$DESKTOP_LNK"
 start_setup '/dir=C:\wt\dpi' && {
   [ "$WW" = 1170 ] && [ "$WH" = 705 ] && pass "window is 1170 x 705 at 144 dpi" || fail "window is $WW x $WH at 144 dpi"
-  click_at 360 170  # first check row: toggles, nothing closes
+  move_to $EMPTY_X $EMPTY_Y
+  box1=$(shot 340 158 362 180) box2=$(shot 340 202 362 224)  # the two check boxes
+  click_at 360 170  # first check row
+  [ "$(shot 340 158 362 180)" != "$box1" ] && [ "$(shot 340 202 362 224)" = "$box2" ] \
+    && pass "a click at 144 dpi toggled the first check row and not the second" || fail "the click at 144 dpi did not toggle the first row alone"
   click_at $MAIN_X $MAIN_Y
   wait_file "$work/dpi/uninstall.exe" && pass "a click at 144 dpi started the install" || fail "click at 144 dpi missed"
   sleep 1.5
+  [ ! -e "$DESKTOP_LNK" ] && pass "the unticked first row left out the Desktop shortcut" || fail "Desktop shortcut made though unticked"
   key Escape
   wait_exit 0 "Escape on Done at 144 dpi"
 }

@@ -3,6 +3,7 @@
 // screen launches the product.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 #include "support/test_support.h"
@@ -111,14 +112,23 @@ TEST_F(WindowFlow, WorkerRunsTheSequenceAndARetryStartsAfresh) {
   EXPECT_EQ(CurrentScreen(), Done);
 }
 
+TEST(WindowAnimations, AFailedQueryCountsAsAnimationsOn) {
+  EXPECT_TRUE(AnimationsFromQuery(true, TRUE));
+  EXPECT_FALSE(AnimationsFromQuery(true, FALSE));
+  EXPECT_TRUE(AnimationsFromQuery(false, FALSE));
+  EXPECT_TRUE(AnimationsFromQuery(false, TRUE));
+}
+
 TEST_F(WindowFlow, AnimationsFollowTheSystemSetting) {
+  auto set = [](BOOL on) {
+    return SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0,
+                                 reinterpret_cast<void*>(static_cast<intptr_t>(on)), 0) != FALSE;
+  };
   BOOL original = TRUE;
   ASSERT_TRUE(SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &original, 0));
-  if (!SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0, reinterpret_cast<void*>(FALSE), 0))
-    GTEST_SKIP() << "the setting cannot be changed here";
-  EXPECT_FALSE(AnimationsEnabled());
-  SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0, reinterpret_cast<void*>(TRUE), 0);
-  EXPECT_TRUE(AnimationsEnabled());
-  SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0,
-                        reinterpret_cast<void*>(static_cast<intptr_t>(original)), 0);
+  const std::shared_ptr<void> restore(nullptr, [&](void*) { set(original); });
+  for (BOOL on : {FALSE, TRUE, FALSE}) {
+    ASSERT_TRUE(set(on));
+    EXPECT_EQ(AnimationsEnabled(), on != FALSE) << on;
+  }
 }

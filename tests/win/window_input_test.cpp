@@ -10,12 +10,7 @@ class WindowInput : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HasEmbeddedResources()) GTEST_SKIP() << "no embedded fonts";
-    InstallerState.hoverId = 0;
-    InstallerState.pressedId = 0;
-    InstallerState.createDesktopShortcut = true;
-    InstallerState.launchAtEnd = true;
-    InstallerState.removeUserData = false;
-    InstallerState.installDir = L"C:\\users\\test\\AppData\\Local\\Programs\\Norvale Lockra";
+    ResetWidgetState();
   }
   void TearDown() override {
     if (window_ && IsWindow(window_)) DestroyWindow(window_);

@@ -24,6 +24,16 @@ inline void PaintFrame(Mode mode, Screen screen, float scale = 1.0f) {
   PaintScreens(g);
 }
 
+// Nothing hovered or pressed, the options at their defaults, a usual folder.
+inline void ResetWidgetState() {
+  InstallerState.hoverId = 0;
+  InstallerState.pressedId = 0;
+  InstallerState.createDesktopShortcut = true;
+  InstallerState.launchAtEnd = true;
+  InstallerState.removeUserData = false;
+  InstallerState.installDir = L"C:\\users\\test\\AppData\\Local\\Programs\\Norvale Lockra";
+}
+
 inline std::vector<int32_t> RegionIds() {
   std::vector<int32_t> ids;
   for (const HitRegion& r : InstallerState.hitRegions) ids.push_back(r.id);
