@@ -30,12 +30,15 @@ bool Spread(ExtractCursor* cursor, const uint8_t* data, size_t size) {
 // Writes what is final in out[0, decoded); false when a write failed.
 bool WriteAvailable(BlockWriter* w, size_t decoded, size_t* written) {
   if (w->finalBytes) {
-    const bool ok = decoded <= *written || Spread(w->cursor, w->out + *written, decoded - *written);
-    if (decoded > *written) *written = decoded;
+    if (decoded <= *written) return true;
+    if (w->checkSum) Xxh64Update(&w->sum, w->out + *written, decoded - *written);
+    const bool ok = Spread(w->cursor, w->out + *written, decoded - *written);
+    *written = decoded;
     return ok;
   }
   const uint8_t* bytes = nullptr;
   while (size_t n = LzmsFinisherNext(w->finisher.get(), w->out, decoded, &bytes)) {
+    if (w->checkSum) Xxh64Update(&w->sum, bytes, n);
     if (!Spread(w->cursor, bytes, n)) return false;
     *written += n;
   }
@@ -59,8 +62,16 @@ void WriterMain(BlockWriter* w) {
     }
     lock.unlock();
     const bool ok = (w->finalBytes || w->finisherReady) && WriteAvailable(w, decoded, &written);
+    // Every byte of the block was hashed as it went out, and the container
+    // is hashed once decoded (its pages are all in by now: a changed byte
+    // that the decoder happens not to read is still a damaged copy). A
+    // mismatch fails the block before it counts as done.
+    const bool matches =
+        !ok || !ended || !w->checkSum ||
+        (Xxh64End(&w->sum) == w->expected.raw && Xxh64(w->container, w->containerSize) == w->expected.packed);
     lock.lock();
     if (!ok) w->writeOk = false;
+    if (!matches) w->sumOk = false;
     if (!ok || ended) {
       // Failed, or the whole block is out (every decoded byte was reported
       // before the end): let the decoding thread go on.
@@ -86,8 +97,13 @@ bool StartBlockWriter(BlockWriter* w, ExtractCursor* cursor) {
 }
 
 void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, const uint8_t* out,
-                size_t outSize, bool finalBytes) {
+                size_t outSize, bool finalBytes, const BlockSums* expected) {
   std::lock_guard<std::mutex> lock(w->mutex);
+  w->container = container;
+  w->containerSize = containerSize;
+  w->checkSum = expected != nullptr;
+  w->expected = expected ? *expected : BlockSums{};
+  Xxh64Begin(&w->sum);
   w->out = out;
   w->finalBytes = finalBytes;
   // A header the finisher refuses is one the decoder refuses as well.
@@ -118,7 +134,7 @@ bool EndBlock(BlockWriter* w, bool decodedWhole) {
   w->decodeOk = decodedWhole;
   w->changed.notify_all();
   w->changed.wait(lock, [&] { return !w->writing; });
-  return decodedWhole && w->writeOk;
+  return decodedWhole && w->writeOk && w->sumOk;
 }
 
 void StopBlockWriter(BlockWriter* w) {

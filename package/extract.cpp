@@ -7,6 +7,7 @@
 #include "package/block_memory.h"
 #include "package/block_writer.h"
 #include "package/decompressor.h"
+#include "package/integrity.h"
 #include "package/package.h"
 
 namespace {
@@ -109,7 +110,9 @@ bool ExtractPayload() {
   ExtractCursor cursor;
   uint32_t blockCount = 0;
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
-  if (!ReadEntryTable(file, &cursor.entries, &blockCount)) {
+  PackageIntegrity integrity;
+  if (!ReadEntryTable(file, &cursor.entries, &blockCount) ||
+      !ReadPackageIntegrity(file, InstallerState.payloadOffset, blockCount, packageEnd, &integrity)) {
     CloseHandle(file);
     SetErrorText(kDamagedMessage);
     return false;
@@ -169,7 +172,7 @@ bool ExtractPayload() {
     StartPageToucher(&toucher, out, sizes[0], newOutput, view ? in : nullptr, sizes[1]);
     // The system's decompressor writes where it likes: all pages first.
     if (system) WaitForPages(&toucher, sizes[0]);
-    BeginBlock(&writer, in, sizes[1], out, sizes[0], system);
+    BeginBlock(&writer, in, sizes[1], out, sizes[0], system, ExpectedBlockSums(integrity, b));
     BlockProgress progress{&writer, &toucher};
     size_t actual = 0;
     const bool decoded =
@@ -196,6 +199,10 @@ bool ExtractPayload() {
     InstallerState.errorText = L"Impossible d'écrire " + name +
                                L" : le fichier est peut-être utilisé. Fermez " + kProductName +
                                L" puis réessayez.";
+    return false;
+  }
+  if (!writer.sumOk) {
+    InstallerState.errorText = kDamagedMessage;  // bytes other than were packed: not the disk
     return false;
   }
   if (!ok || !complete) {

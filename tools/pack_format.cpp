@@ -150,6 +150,7 @@ bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::
     *error = "the entry table is cut short";
     return false;
   }
+  info->headEnd = cursor.position;
   for (uint64_t b = 0; b < blocks; ++b) {
     uint64_t raw = 0, packed = 0;
     if (!cursor.Number(&raw, 4) || !cursor.Number(&packed, 4) || packed > cursor.end - cursor.position) {
@@ -160,9 +161,14 @@ bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::
         PackBlockInfo{static_cast<uint32_t>(raw), static_cast<uint32_t>(packed), cursor.position});
     cursor.position += packed;
   }
-  if (cursor.position != cursor.end) {
-    *error = std::to_string(cursor.end - cursor.position) + " unexpected bytes after the last block";
+  // What follows the last block is the integrity section, or nothing.
+  if (cursor.position == cursor.end) return true;
+  std::vector<uint8_t> section(cursor.end - cursor.position);
+  if (!cursor.Take(section.data(), section.size())) {
+    *error = "cannot read the bytes after the last block";
     return false;
   }
-  return true;
+  *error = ParseIntegritySection(section, info->blocks, &info->integrity);
+  info->integrity.offset = cursor.position - section.size();
+  return error->empty();
 }

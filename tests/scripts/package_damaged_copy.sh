@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Copies of the setup file with one byte changed inside the package (the
+# header's version, the entry table, the block's header, the compressed
+# bytes from start to end, the integrity section): every silent install of
+# them exits with 1 and registers nothing. The untouched file then installs.
+set -uo pipefail
+. "$(dirname "$0")/lib/system.bash"
+require_throwaway_prefix
+require_setup
+
+work="$WINEPREFIX/drive_c/norvale-damaged"
+rm -rf "$work"
+mkdir -p "$work"
+"$WINE64" reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+
+# Offsets to change, with what they hit, from the package's own layout
+# (header, table, one block, section, trailer).
+mapfile -t samples < <(/usr/bin/python3 - "$SETUP" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+end = len(data)
+# The trailer sits before the certificate table of a signed file; this one
+# is unsigned unless it ends in the trailer's magic 0-7 bytes earlier.
+t = next(end - i - 24 for i in range(8) if data[end - i - 8:end - i] == b"HLVXPAK1")
+p, length = struct.unpack_from("<QQ", data, t)
+at = p + 8
+vlen = struct.unpack_from("<I", data, at)[0]
+at += 4 + vlen + 8
+count = struct.unpack_from("<I", data, at)[0]
+at += 4
+first_name = at + 2
+for _ in range(count):
+    n = struct.unpack_from("<H", data, at)[0]
+    at += 2 + n + 8
+blocks = struct.unpack_from("<I", data, at)[0]
+block = at + 4
+raw, packed = struct.unpack_from("<II", data, block)
+c = block + 8
+section = c + packed
+for b in range(1, blocks):
+    section += 8 + struct.unpack_from("<I", data, section + 4)[0]
+samples = [
+    (p + 13, "version text"), (first_name + 1, "first entry name"), (first_name + 20, "first entry size"),
+    (block - 4, "block count"), (block + 1, "block raw size"), (block + 5, "block compressed size"),
+    (c + 6, "container check byte"), (c + 30, "first compressed bytes"), (c + packed // 3, "compressed, a third in"),
+    (c + packed // 2, "compressed, half way"), (c + 2 * packed // 3, "compressed, two thirds in"),
+    (c + packed - 1, "last compressed byte"), (section + 2, "section magic"), (section + 40, "block checksum"),
+    (t - 20, "stream hash"), (t - 1, "section checksum"),
+]
+for offset, what in samples:
+    print(f"{offset} {what}")
+PY
+)
+check "the package layout was read (${#samples[@]} samples)" [ "${#samples[@]}" -eq 16 ]
+
+n=0
+for sample in "${samples[@]}"; do
+  offset="${sample%% *}" what="${sample#* }"
+  n=$((n + 1))
+  copy="$work/setup-$n.exe"
+  cp "$SETUP" "$copy"
+  /usr/bin/python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1); f.seek(int(sys.argv[2])); f.write(bytes([b[0] ^ 0x5A]))' "$copy" "$offset"
+  run_line "\"C:\\norvale-damaged\\setup-$n.exe\" /S /dir=\"C:\\norvale-damaged\\dir-$n\""
+  rc=$?
+  check "$what (byte $offset changed): silent install exits with 1 (got $rc)" [ "$rc" -eq 1 ]
+  check "$what: no uninstall entry" bash -c "! \"\$0\" reg query 'HKCU\\$UNINSTALL_KEY' >/dev/null 2>&1" "$WINE64"
+  rm -f "$copy"
+done
+
+run_line "\"$SETUP_WIN\" /S /dir=\"C:\\norvale-damaged\\whole\""
+rc=$?
+check "the untouched setup file installs (got $rc)" [ "$rc" -eq 0 ]
+check "with every file whole" same_tree "$work/whole"
+rm -rf "$work"
+"$WINE64" reg delete "HKCU\\$UNINSTALL_KEY" /f >/dev/null 2>&1
+finish
