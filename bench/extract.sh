@@ -5,7 +5,9 @@
 # the same run, best of a few rounds each:
 #   - the setup program's extraction into a fresh folder of the prefix,
 #   - the decoding alone of the same blocks (same decoder, same buffers),
-# and the peak working set of the extracting process.
+# and the peak working set of the extracting process. Each round also
+# extracts a copy of the setup file without its integrity section (which
+# installs unchecked), so that the checks' cost is measured in the same run.
 # MBps is the wall-clock throughput of the best extraction round, and R the
 # ratio of the best wall-clock times (decoding alone / extraction): the
 # extraction writes on a second thread, so only wall-clock time tells its
@@ -13,7 +15,7 @@
 # quiet machine (the CPU times, printed on stderr, show whether it was).
 # The packed setup file is kept in the build folder for the next run while
 # this script and the packer are unchanged (packing takes minutes).
-# Last line: extract: MBps=X vs_decode_only=R peak_MiB=M
+# Last line: extract: MBps=X vs_decode_only=R peak_MiB=M check_cost_pct=C
 set -euo pipefail
 OUT="${NORVALE_OUT:?run through ./run bench extract}"
 ROUNDS="${BENCH_ROUNDS:-7}"
@@ -77,10 +79,31 @@ else
   cp "$cached" "$work/setup.exe"
 fi
 win_setup='C:\norvale-bench\setup.exe'
+# The same package without its integrity section: the bytes up to the end of
+# the last block, then a trailer that says so.
+python3 - "$work/setup.exe" "$work/unchecked.exe" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+p, length = struct.unpack_from("<QQ", data, len(data) - 24)
+assert data[-8:] == b"HLVXPAK1"
+at = p + 8
+at += 4 + struct.unpack_from("<I", data, at)[0] + 8
+count = struct.unpack_from("<I", data, at)[0]
+at += 4
+for _ in range(count):
+    at += 2 + struct.unpack_from("<H", data, at)[0] + 8
+blocks = struct.unpack_from("<I", data, at)[0]
+at += 4
+for _ in range(blocks):
+    at += 8 + struct.unpack_from("<I", data, at + 4)[0]
+assert data[at:at + 8] == b"HLVXSUMS", "the setup file has no integrity section"
+open(sys.argv[2], "wb").write(data[:at] + struct.pack("<QQ", p, at - p) + b"HLVXPAK1")
+PY
+win_unchecked='C:\norvale-bench\unchecked.exe'
 
 best() { sort -n | head -1; }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
-decode_times=() extract_times=() decode_cpu=() extract_cpu=() peaks=() bytes=0
+decode_times=() extract_times=() decode_cpu=() extract_cpu=() peaks=() bytes=0 unchecked_times=()
 for round in $(seq "$ROUNDS"); do
   line="$("$WINE" "$OUT/extract-bench.exe" decode "$win_setup")"
   echo "round $round: $line" >&2
@@ -93,6 +116,10 @@ for round in $(seq "$ROUNDS"); do
   extract_cpu+=("$(echo "$line" | field cpu_seconds)")
   peaks+=("$(echo "$line" | field peak_bytes)")
   bytes="$(echo "$line" | field bytes)"
+  rm -rf "$work/out"
+  line="$("$WINE" "$OUT/extract-bench.exe" extract "$win_unchecked" 'C:\norvale-bench\out')"
+  echo "round $round (no integrity section): $line" >&2
+  unchecked_times+=("$(echo "$line" | field seconds)")
 done
 rm -rf "$work"
 decode_best="$(printf '%s\n' "${decode_times[@]}" | best)"
@@ -100,15 +127,21 @@ extract_best="$(printf '%s\n' "${extract_times[@]}" | best)"
 decode_cpu_best="$(printf '%s\n' "${decode_cpu[@]}" | best)"
 extract_cpu_best="$(printf '%s\n' "${extract_cpu[@]}" | best)"
 peak_max="$(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)"
-python3 - "$bytes" "$extract_best" "$decode_best" "$extract_cpu_best" "$decode_cpu_best" "$peak_max" <<'PY'
+unchecked_best="$(printf '%s\n' "${unchecked_times[@]}" | best)"
+python3 - "$bytes" "$extract_best" "$decode_best" "$extract_cpu_best" "$decode_cpu_best" "$peak_max" \
+  "$unchecked_best" <<'PY'
 import sys
 size = int(sys.argv[1])
 extract, decode, extract_cpu, decode_cpu = map(float, sys.argv[2:6])
 peak = int(sys.argv[6])
+unchecked = float(sys.argv[7])
 mbps = size / extract / 1e6
 print(f"wall clock: extraction {extract:.3f} s, decoding alone {decode:.3f} s", file=sys.stderr)
 print(f"CPU time: extraction {extract_cpu:.3f} s (both threads), decoding alone {decode_cpu:.3f} s",
       file=sys.stderr)
 ratio = decode / extract
-print(f"extract: MBps={mbps:.1f} vs_decode_only={ratio:.3f} peak_MiB={peak / 1048576:.1f}")
+cost = (extract / unchecked - 1) * 100
+print(f"wall clock without the integrity section: {unchecked:.3f} s (checks cost {cost:+.1f} %)", file=sys.stderr)
+print(f"extract: MBps={mbps:.1f} vs_decode_only={ratio:.3f} peak_MiB={peak / 1048576:.1f} "
+      f"check_cost_pct={cost:.1f}")
 PY

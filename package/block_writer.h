@@ -40,8 +40,9 @@ struct BlockWriter {
   size_t containerSize = 0;
   bool checkSum = false;  // the block must hash to `expected`
   BlockSums expected;
-  Xxh64State sum;     // of the final bytes handed out so far
-  bool sumOk = true;  // no block has failed its checksum
+  bool containerHashed = false, containerOk = false;  // the writer's, during the block
+  Xxh64State sum;                                     // of the final bytes handed out so far
+  bool sumOk = true;                                  // no block has failed its checksum
   bool quit = false;
 };
 
