@@ -59,7 +59,7 @@ for sample in "${samples[@]}"; do
   n=$((n + 1))
   copy="$work/setup-$n.exe"
   cp "$SETUP" "$copy"
-  /usr/bin/python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1); f.seek(int(sys.argv[2])); f.write(bytes([b[0] ^ 0x5A]))' "$copy" "$offset"
+  flip_byte "$copy" "$offset"
   run_line "\"C:\\norvale-damaged\\setup-$n.exe\" /S /dir=\"C:\\norvale-damaged\\dir-$n\""
   rc=$?
   check "$what (byte $offset changed): silent install exits with 1 (got $rc)" [ "$rc" -eq 1 ]
