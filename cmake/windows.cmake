@@ -95,3 +95,10 @@ target_link_options(planted PRIVATE -static)
 add_executable(load-beside ${CMAKE_SOURCE_DIR}/tests/win/programs/load_beside.c)
 set_target_properties(load-beside PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
 target_link_options(load-beside PRIVATE -static -municode)
+
+# A cabinet.dll with the Compression API's decompressor, for tests/scripts/package_system_decoder.sh.
+add_library(standin-cabinet SHARED ${CMAKE_SOURCE_DIR}/tests/win/programs/standin_cabinet.cpp)
+target_link_libraries(standin-cabinet PRIVATE lzms_decode)
+set_target_properties(standin-cabinet PROPERTIES PREFIX "" OUTPUT_NAME cabinet
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs/standin-cabinet)
+target_link_options(standin-cabinet PRIVATE -static)

@@ -109,6 +109,7 @@ bool ExtractPayload() {
 
   ExtractCursor cursor;
   uint32_t blockCount = 0;
+  InstallerState.blockDecoders.clear();
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
   PackageIntegrity integrity;
   if (!ReadEntryTable(file, &cursor.entries, &blockCount) ||
@@ -167,18 +168,31 @@ bool ExtractPayload() {
       break;
     }
     uint8_t* out = output.bytes.get();
-    const bool system = UsesSystemDecompressor(&decompressor);
+    const BlockSums* sums = ExpectedBlockSums(integrity, b);
     PageToucher toucher;
     StartPageToucher(&toucher, out, sizes[0], newOutput, view ? in : nullptr, sizes[1]);
-    // The system's decompressor writes where it likes: all pages first.
-    if (system) WaitForPages(&toucher, sizes[0]);
-    BeginBlock(&writer, in, sizes[1], out, sizes[0], system, ExpectedBlockSums(integrity, b));
+    // The system's decompressor writes where it likes (all pages first), and
+    // its bytes are final before the writer sees any: a refusal, or bytes
+    // that miss the block's checksums, leave the block to the built-in
+    // decoder; only when that one refuses it too is the package damaged.
+    BlockDecoder served = DecoderBuiltIn;
+    if (UsesSystemDecompressor(&decompressor)) {
+      WaitForPages(&toucher, sizes[0]);
+      const bool whole = SystemDecompressBlock(&decompressor, in, sizes[1], out, sizes[0]) &&
+                         BlockMatchesSums(sums, in, sizes[1], out, sizes[0]);
+      served = whole ? DecoderSystem : DecoderBuiltInAfterSystem;
+    }
+    InstallerState.blockDecoders.push_back(served);
+    const bool system = served == DecoderSystem;
+    BeginBlock(&writer, in, sizes[1], out, sizes[0], system, system ? nullptr : sums);
     BlockProgress progress{&writer, &toucher};
     size_t actual = 0;
+    if (system) ReportDecoded(&writer, sizes[0]);  // a failed writer shows when the block ends
     const bool decoded =
-        DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress);
+        system || (LzmsBufferedDecode(in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress) &&
+                   actual == sizes[0]);
     StopPageToucher(&toucher);
-    ok = EndBlock(&writer, decoded && actual == sizes[0]);
+    ok = EndBlock(&writer, decoded);
     if (view) UnmapViewOfFile(view);
   }
   StopBlockWriter(&writer);

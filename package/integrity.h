@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/checksum.h"
+
 // What one block must hash to (XXH64).
 struct BlockSums {
   uint64_t packed = 0;  // its compressed bytes
@@ -29,6 +31,12 @@ struct PackageIntegrity {
 // packageEnd are left to the block loop, which refuses them on its own.
 bool ReadPackageIntegrity(HANDLE file, uint64_t headStart, uint32_t blockCount, uint64_t packageEnd,
                           PackageIntegrity* integrity);
+
+// True when there are no sums, or when both bytes match theirs.
+inline bool BlockMatchesSums(const BlockSums* sums, const uint8_t* packed, size_t packedSize,
+                             const uint8_t* raw, size_t rawSize) {
+  return !sums || (Xxh64(raw, rawSize) == sums->raw && Xxh64(packed, packedSize) == sums->packed);
+}
 
 // The checksums that block b must match, or null when there are none.
 inline const BlockSums* ExpectedBlockSums(const PackageIntegrity& integrity, uint32_t b) {
