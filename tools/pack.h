@@ -15,6 +15,16 @@ inline constexpr char kPackMagic[] = "HLVX";
 inline constexpr char kPackTrailerMagic[] = "HLVXPAK1";
 inline constexpr char kPackProductExe[] = "Norvale-Lockra.exe";
 
+// Little-endian integers, as the package stores them.
+inline void PackPutLe(std::vector<uint8_t>* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+inline uint64_t PackGetLe(const uint8_t* p, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return value;
+}
+
 // One file of the product folder, in package order.
 struct PackInput {
   std::string name;  // UTF-8, relative, sub-folders separated by backslashes

@@ -37,32 +37,22 @@ namespace {
 constexpr char kSectionMagic[] = "HLVXSUMS";
 constexpr uint32_t kSectionVersion = 1;
 
-void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t Get(const uint8_t* p, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
-}
-
 }  // namespace
 
 std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackBlockSum>& blocks,
                                             const uint8_t streamSha256[32]) {
   std::vector<uint8_t> out(kSectionMagic, kSectionMagic + 8);
-  Put(&out, kSectionVersion, 4);
-  Put(&out, blocks.size(), 4);
-  Put(&out, headSum, 8);
+  PackPutLe(&out, kSectionVersion, 4);
+  PackPutLe(&out, blocks.size(), 4);
+  PackPutLe(&out, headSum, 8);
   for (const PackBlockSum& block : blocks) {
-    Put(&out, block.rawSize, 4);
-    Put(&out, block.packedSize, 4);
-    Put(&out, block.packedSum, 8);
-    Put(&out, block.sum, 8);
+    PackPutLe(&out, block.rawSize, 4);
+    PackPutLe(&out, block.packedSize, 4);
+    PackPutLe(&out, block.packedSum, 8);
+    PackPutLe(&out, block.sum, 8);
   }
   out.insert(out.end(), streamSha256, streamSha256 + 32);
-  Put(&out, Xxh64(out.data(), out.size()), 8);
+  PackPutLe(&out, Xxh64(out.data(), out.size()), 8);
   return out;
 }
 
@@ -72,18 +62,18 @@ std::string ParseIntegritySection(const std::vector<uint8_t>& bytes, const std::
   const uint64_t expected = 64 + 24 * static_cast<uint64_t>(blocks.size());
   if (bytes.size() < 16 || memcmp(bytes.data(), kSectionMagic, 8) != 0)
     return std::to_string(bytes.size()) + " unexpected bytes after the last block";
-  if (Get(&bytes[8], 4) != kSectionVersion) return "the integrity section has an unknown version";
-  if (Get(&bytes[12], 4) != blocks.size() || bytes.size() != expected)
+  if (PackGetLe(&bytes[8], 4) != kSectionVersion) return "the integrity section has an unknown version";
+  if (PackGetLe(&bytes[12], 4) != blocks.size() || bytes.size() != expected)
     return "the integrity section does not describe the package's " + std::to_string(blocks.size()) +
            " blocks";
-  if (Xxh64(bytes.data(), bytes.size() - 8) != Get(&bytes[bytes.size() - 8], 8))
+  if (Xxh64(bytes.data(), bytes.size() - 8) != PackGetLe(&bytes[bytes.size() - 8], 8))
     return "the integrity section is damaged (its own checksum does not match)";
   integrity->present = true;
-  integrity->headSum = Get(&bytes[16], 8);
+  integrity->headSum = PackGetLe(&bytes[16], 8);
   for (size_t b = 0; b < blocks.size(); ++b) {
     const uint8_t* p = &bytes[24 + 24 * b];
-    const PackBlockSum sum{static_cast<uint32_t>(Get(p, 4)), static_cast<uint32_t>(Get(p + 4, 4)),
-                           Get(p + 16, 8), Get(p + 8, 8)};
+    const PackBlockSum sum{static_cast<uint32_t>(PackGetLe(p, 4)), static_cast<uint32_t>(PackGetLe(p + 4, 4)),
+                           PackGetLe(p + 16, 8), PackGetLe(p + 8, 8)};
     if (sum.rawSize != blocks[b].rawSize || sum.packedSize != blocks[b].packedSize)
       return "block " + std::to_string(b + 1) + "/" + std::to_string(blocks.size()) +
              ": its sizes differ from the integrity section's";

@@ -12,10 +12,6 @@ namespace {
 class IntegrityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallerState.selfPath = temp.path + L"\\setup.exe";
-    InstallerState.installDir = temp.path + L"\\install";
-    InstallerState.bytesDone = 0;
-    SetErrorText(L"");
     entries = {{"Norvale-Lockra.exe", Content(3000, 31)},
                {"ui\\two.txt", Content(2500, 32)},
                {"ui\\three.txt", Content(1500, 33)}};
@@ -27,6 +23,8 @@ class IntegrityTest : public ::testing::Test {
 
   // Writes the setup file (package, then section) and extracts it.
   bool Extract(const std::vector<uint8_t>& packageBytes, const std::vector<uint8_t>& sectionBytes) {
+    InstallerState.selfPath = temp.path + L"\\setup.exe";
+    InstallerState.installDir = temp.path + L"\\install";
     std::vector<uint8_t> whole = packageBytes;
     whole.insert(whole.end(), sectionBytes.begin(), sectionBytes.end());
     EXPECT_TRUE(WriteFileBytes(InstallerState.selfPath, SetupBytes(std::vector<uint8_t>(1000, 'I'), whole)));
