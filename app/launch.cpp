@@ -88,6 +88,9 @@ void ReadSwitchesAndMode(const wchar_t* line) {
       HasSwitch(line, L"/VERYSILENT") || HasSwitch(line, L"/SILENT") || HasSwitch(line, L"/S");
   InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
   bool hasPackage = ReadPackageIndex();
+  // A damaged setup file is no uninstaller of the folder it was saved in: it
+  // installs, and its extraction refuses the package.
+  if (!hasPackage && CarriesUnreadablePackage()) hasPackage = true;
   if (!hasPackage || HasSwitch(line, L"/uninstall"))
     InstallerState.mode = Uninstall;
   else if (HasSwitch(line, L"/update"))

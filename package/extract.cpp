@@ -37,14 +37,17 @@ uint64_t PackageEndOffset(HANDLE file, uint64_t payloadOffset) {
   return fileSize;
 }
 
-// Reads the header (already checked at start) and the entry table. False
-// when a read fails or a name is unsafe; nothing is written before this ends.
+// Reads the header and the entry table. False when a read fails, the header
+// is not one (a damaged setup file that runs as an installer all the same:
+// see CarriesUnreadablePackage) or a name is unsafe; nothing is written
+// before this ends.
 bool ReadEntryTable(HANDLE file, std::vector<PackageEntry>* entries, uint32_t* blockCount) {
   uint8_t magic[4];
   uint32_t format = 0, versionLength = 0, count = 0;
   uint64_t total = 0;
-  if (!ReadAt(file, InstallerState.payloadOffset, magic, 4) || !ReadExact(file, &format, 4) ||
-      !ReadExact(file, &versionLength, 4) || versionLength >= 64)
+  if (!ReadAt(file, InstallerState.payloadOffset, magic, 4) || memcmp(magic, "HLVX", 4) != 0 ||
+      !ReadExact(file, &format, 4) || format != 1 || !ReadExact(file, &versionLength, 4) ||
+      versionLength >= 64)
     return false;
   char version[64];
   if (!ReadExact(file, version, versionLength) || !ReadExact(file, &total, 8) || !ReadExact(file, &count, 4))

@@ -8,6 +8,9 @@
 #include <string>
 
 bool ReadPackageIndex();
+// After ReadPackageIndex found no package: true when the file still shows
+// where one was (a damaged setup file, not an uninstaller).
+bool CarriesUnreadablePackage();
 uint64_t CertificateEntryOffset(HANDLE file);
 uint64_t PackageSearchEnd(HANDLE file, uint64_t size);
 bool ReadAt(HANDLE file, uint64_t offset, void* buffer, DWORD n);

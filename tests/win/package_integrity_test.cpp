@@ -113,3 +113,45 @@ TEST_F(IntegrityTest, DamagedHeadOrSectionFailsBeforeAnythingIsWritten) {
 }
 
 }  // namespace
+
+// A setup file damaged in its trailer or its header reads as package-less,
+// but is not taken for an uninstaller (which would remove the folder it was
+// saved in): it shows where its package was, and its extraction refuses it.
+TEST(DamagedSetupFile, IsNoUninstaller) {
+  TempFolder temp;
+  const std::vector<uint8_t> stub = ReadFileBytes(OutPath(L"setup-stub.exe"));  // with its symbol tables
+  ASSERT_FALSE(stub.empty());
+  std::vector<TestEntry> entries = {{"Norvale-Lockra.exe", Content(500, 41)}};
+  const auto whole = SetupBytes(stub, PackageBytes("1.0", entries, StoredBlocks(Concatenate(entries), {})));
+  const size_t p = stub.size(), trailer = whole.size() - 24;
+  std::vector<uint8_t> padded = stub;
+  padded.resize(stub.size() + 7, 0);
+  const struct {
+    const char* what;
+    std::vector<uint8_t> file;
+    size_t at;  // byte changed, or 0
+    bool damaged;
+  } cases[] = {
+      {"the stub alone, an uninstaller", stub, 0, false},
+      {"the stub and up to 7 bytes of padding", padded, 0, false},
+      {"header magic", whole, p + 1, true},
+      {"header format", whole, p + 4, true},
+      {"version length", whole, p + 8, true},
+      {"trailer magic", whole, trailer + 20, true},
+      {"trailer package offset", whole, trailer + 2, true},
+  };
+  InstallerState.installDir = temp.path + L"\\install";
+  for (const auto& c : cases) {
+    std::vector<uint8_t> file = c.file;
+    if (c.at) file[c.at] ^= 0x5A;
+    InstallerState.selfPath = temp.path + L"\\setup.exe";
+    ASSERT_TRUE(WriteFileBytes(InstallerState.selfPath, file));
+    EXPECT_FALSE(ReadPackageIndex()) << c.what;
+    EXPECT_EQ(CarriesUnreadablePackage(), c.damaged) << c.what;
+    if (!c.damaged) continue;
+    SetErrorText(L"");
+    EXPECT_FALSE(ExtractPayload()) << c.what;
+    EXPECT_EQ(ErrorText(), kDamaged) << c.what;
+    EXPECT_FALSE(FileExists(InstallerState.installDir)) << c.what;
+  }
+}
