@@ -105,6 +105,9 @@ void ReadSwitchesAndMode(const wchar_t* line) {
   InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
   const bool hasPackage = ReadPackageIndex();
   packagePresent = hasPackage;
+  // A setup file that still shows where its package was (a trailer, or bytes
+  // after its image) is damaged: neither an installer nor an uninstaller.
+  if (!hasPackage && CarriesUnreadablePackage()) InstallerState.damagedPackage = true;
   if (!hasPackage || HasSwitch(line, L"/uninstall"))
     InstallerState.mode = Uninstall;
   else if (HasSwitch(line, L"/update"))

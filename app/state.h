@@ -25,6 +25,11 @@ struct HitRegion {
   Gdiplus::RectF rect;
 };
 
+// Which decoder restored a block of the package: the system's Compression
+// API, the built-in decoder (where the system has no such API), or the
+// built-in decoder after the system's had refused the block.
+enum BlockDecoder : uint8_t { DecoderSystem = 0, DecoderBuiltIn = 1, DecoderBuiltInAfterSystem = 2 };
+
 struct InstallerState {
   Mode mode = Install;
   Screen screen = Welcome;
@@ -42,6 +47,8 @@ struct InstallerState {
   bool damagedPackage = false;
   std::atomic<uint64_t> bytesDone{0};
   std::atomic<uint64_t> bytesTotal{0};
+  // Per block of the last extraction, in order (for the log); the extracting thread's.
+  std::vector<BlockDecoder> blockDecoders;
   std::mutex statusMutex;  // guards statusText and errorText, never held while calling out
   std::wstring statusText;
   std::wstring errorText;

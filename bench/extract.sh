@@ -5,7 +5,9 @@
 # the same run, best of a few rounds each:
 #   - the setup program's extraction into a fresh folder of the prefix,
 #   - the decoding alone of the same blocks (same decoder, same buffers),
-# and the peak working set of the extracting process.
+# and the peak working set of the extracting process. Each round also
+# extracts a copy of the setup file without its integrity section (which
+# installs unchecked), so that the checks' cost is measured in the same run.
 # MBps is the wall-clock throughput of the best extraction round, and R the
 # ratio of the best wall-clock times (decoding alone / extraction): the
 # extraction writes on a second thread, so only wall-clock time tells its
@@ -18,6 +20,8 @@
 # once all are written).
 # Last lines: extract: MBps=X vs_decode_only=R peak_MiB=M
 #             extract-update: MBps=X vs_decode_only=R peak_MiB=M
+# The cost of the integrity checks is measured in the same run against a copy
+# without the section, and printed on stderr.
 set -euo pipefail
 OUT="${NORVALE_OUT:?run through ./run bench extract}"
 ROUNDS="${BENCH_ROUNDS:-7}"
@@ -81,10 +85,31 @@ else
   cp "$cached" "$work/setup.exe"
 fi
 win_setup='C:\norvale-bench\setup.exe'
+# The same package without its integrity section: the bytes up to the end of
+# the last block, then a trailer that says so.
+python3 - "$work/setup.exe" "$work/unchecked.exe" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+p, length = struct.unpack_from("<QQ", data, len(data) - 24)
+assert data[-8:] == b"HLVXPAK1"
+at = p + 8
+at += 4 + struct.unpack_from("<I", data, at)[0] + 8
+count = struct.unpack_from("<I", data, at)[0]
+at += 4
+for _ in range(count):
+    at += 2 + struct.unpack_from("<H", data, at)[0] + 8
+blocks = struct.unpack_from("<I", data, at)[0]
+at += 4
+for _ in range(blocks):
+    at += 8 + struct.unpack_from("<I", data, at + 4)[0]
+assert data[at:at + 8] == b"HLVXSUMS", "the setup file has no integrity section"
+open(sys.argv[2], "wb").write(data[:at] + struct.pack("<QQ", p, at - p) + b"HLVXPAK1")
+PY
+win_unchecked='C:\norvale-bench\unchecked.exe'
 
 best() { sort -n | head -1; }
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
-decode_times=() extract_times=() decode_cpu=() extract_cpu=() peaks=() bytes=0
+decode_times=() extract_times=() decode_cpu=() extract_cpu=() peaks=() bytes=0 unchecked_times=()
 update_times=() update_cpu=() update_peaks=()
 for round in $(seq "$ROUNDS"); do
   line="$("$WINE" "$OUT/extract-bench.exe" decode "$win_setup")"
@@ -103,6 +128,10 @@ for round in $(seq "$ROUNDS"); do
   update_times+=("$(echo "$line" | field seconds)")
   update_cpu+=("$(echo "$line" | field cpu_seconds)")
   update_peaks+=("$(echo "$line" | field peak_bytes)")
+  rm -rf "$work/out"
+  line="$("$WINE" "$OUT/extract-bench.exe" extract "$win_unchecked" 'C:\norvale-bench\out')"
+  echo "round $round (no integrity section): $line" >&2
+  unchecked_times+=("$(echo "$line" | field seconds)")
 done
 rm -rf "$work"
 decode_best="$(printf '%s\n' "${decode_times[@]}" | best)"
@@ -110,6 +139,8 @@ extract_best="$(printf '%s\n' "${extract_times[@]}" | best)"
 decode_cpu_best="$(printf '%s\n' "${decode_cpu[@]}" | best)"
 extract_cpu_best="$(printf '%s\n' "${extract_cpu[@]}" | best)"
 peak_max="$(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)"
+unchecked_best="$(printf '%s\n' "${unchecked_times[@]}" | best)"
+python3 -c "import sys; e, u = map(float, sys.argv[1:]); print(f'wall clock without the integrity section: {u:.3f} s (checks cost {(e / u - 1) * 100:+.1f} %)', file=sys.stderr)" "$extract_best" "$unchecked_best"
 update_best="$(printf '%s\n' "${update_times[@]}" | best)"
 update_cpu_best="$(printf '%s\n' "${update_cpu[@]}" | best)"
 update_peak_max="$(printf '%s\n' "${update_peaks[@]}" | sort -n | tail -1)"

@@ -112,3 +112,10 @@ target_link_options(load-beside PRIVATE -static -municode)
 add_executable(planted-exe ${CMAKE_SOURCE_DIR}/tests/win/programs/planted_exe.c)
 set_target_properties(planted-exe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
 target_link_options(planted-exe PRIVATE -static -municode)
+
+# A cabinet.dll with the Compression API's decompressor, for tests/scripts/package_system_decoder.sh.
+add_library(standin-cabinet SHARED ${CMAKE_SOURCE_DIR}/tests/win/programs/standin_cabinet.cpp)
+target_link_libraries(standin-cabinet PRIVATE lzms_decode)
+set_target_properties(standin-cabinet PROPERTIES PREFIX "" OUTPUT_NAME cabinet
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs/standin-cabinet)
+target_link_options(standin-cabinet PRIVATE -static)

@@ -34,12 +34,15 @@ bool Spread(ExtractCursor* cursor, const uint8_t* data, size_t size) {
 // Writes what is final in out[0, decoded); false when a write failed.
 bool WriteAvailable(BlockWriter* w, size_t decoded, size_t* written) {
   if (w->finalBytes) {
-    const bool ok = decoded <= *written || Spread(w->cursor, w->out + *written, decoded - *written);
-    if (decoded > *written) *written = decoded;
+    if (decoded <= *written) return true;
+    if (w->checkSum) Xxh64Update(&w->sum, w->out + *written, decoded - *written);
+    const bool ok = Spread(w->cursor, w->out + *written, decoded - *written);
+    *written = decoded;
     return ok;
   }
   const uint8_t* bytes = nullptr;
   while (size_t n = LzmsFinisherNext(w->finisher.get(), w->out, decoded, &bytes)) {
+    if (w->checkSum) Xxh64Update(&w->sum, bytes, n);
     if (!Spread(w->cursor, bytes, n)) return false;
     *written += n;
   }
@@ -62,9 +65,20 @@ void WriterMain(BlockWriter* w) {
       continue;
     }
     lock.unlock();
+    // The container is hashed at the block's first wake-up, while the
+    // decoder is still busy (a changed byte that the decoder happens not to
+    // read is still a damaged copy); the final bytes as they go out.
+    if (w->checkSum && !w->containerHashed) {
+      w->containerOk = Xxh64(w->container, w->containerSize) == w->expected.packed;
+      w->containerHashed = true;
+    }
     const bool ok = (w->finalBytes || w->finisherReady) && WriteAvailable(w, decoded, &written);
+    // A mismatch fails the block before it counts as done.
+    const bool matches =
+        !ok || !ended || !w->checkSum || (w->containerOk && Xxh64End(&w->sum) == w->expected.raw);
     lock.lock();
     if (!ok) w->writeOk = false;
+    if (!matches) w->sumOk = false;
     if (!ok || ended) {
       // Failed, or the whole block is out (every decoded byte was reported
       // before the end): let the decoding thread go on.
@@ -90,8 +104,14 @@ bool StartBlockWriter(BlockWriter* w, ExtractCursor* cursor) {
 }
 
 void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, const uint8_t* out,
-                size_t outSize, bool finalBytes) {
+                size_t outSize, bool finalBytes, const BlockSums* expected) {
   std::lock_guard<std::mutex> lock(w->mutex);
+  w->container = container;
+  w->containerSize = containerSize;
+  w->checkSum = expected != nullptr;
+  w->containerHashed = w->containerOk = false;
+  w->expected = expected ? *expected : BlockSums{};
+  Xxh64Begin(&w->sum);
   w->out = out;
   w->finalBytes = finalBytes;
   // A header the finisher refuses is one the decoder refuses as well.
@@ -122,7 +142,7 @@ bool EndBlock(BlockWriter* w, bool decodedWhole) {
   w->decodeOk = decodedWhole;
   w->changed.notify_all();
   w->changed.wait(lock, [&] { return !w->writing; });
-  return decodedWhole && w->writeOk;
+  return decodedWhole && w->writeOk && w->sumOk;
 }
 
 void StopBlockWriter(BlockWriter* w) {

@@ -13,8 +13,10 @@
 #include <mutex>
 #include <thread>
 
+#include "codec/checksum.h"
 #include "codec/finisher.h"
 #include "package/extract.h"
+#include "package/integrity.h"
 
 struct BlockWriter {
   std::thread thread;
@@ -34,6 +36,13 @@ struct BlockWriter {
   bool ended = false;     // the decoder returned...
   bool decodeOk = false;  // ...with the whole block
   bool writeOk = true;    // no write has failed, every file could be opened
+  const uint8_t* container = nullptr;
+  size_t containerSize = 0;
+  bool checkSum = false;  // the block must hash to `expected`
+  BlockSums expected;
+  bool containerHashed = false, containerOk = false;  // the writer's, during the block
+  Xxh64State sum;                                     // of the final bytes handed out so far
+  bool sumOk = true;                                  // no block has failed its checksum
   bool quit = false;
 };
 
@@ -43,8 +52,11 @@ bool StartBlockWriter(BlockWriter* w, ExtractCursor* cursor);
 
 // Hands a block to the writer before its decoding starts. `container` (what
 // the decoder reads) and `out` (what it fills) stay untouched until EndBlock.
+// With expected sums, the block's final bytes are hashed as they are written,
+// its container once it is decoded, and the block is whole only when both
+// match.
 void BeginBlock(BlockWriter* w, const uint8_t* container, size_t containerSize, const uint8_t* out,
-                size_t outSize, bool finalBytes);
+                size_t outSize, bool finalBytes, const BlockSums* expected);
 
 // The decoder's progress: out[0, decoded) are decoded. False once the writer
 // has failed, which must stop the decoder.
@@ -52,7 +64,8 @@ bool ReportDecoded(BlockWriter* w, size_t decoded);
 
 // The decoder returned; with decodedWhole the block is complete and is
 // written to its end, otherwise the writer stops where it is. Waits until the
-// writer lets go of the block; true when it was written whole.
+// writer lets go of the block; true when it was written whole (and matched
+// its checksum: sumOk tells a mismatch from other failures).
 bool EndBlock(BlockWriter* w, bool decodedWhole);
 
 // Stops and joins the writer thread.

@@ -34,23 +34,26 @@ void OpenBlockDecompressor(BlockDecompressor* d, bool forceBuiltIn) {
   d->close = reinterpret_cast<void*>(close);
 }
 
-bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
-                     size_t* actual) {
-  *actual = 0;
-  if (!d->handle) return LzmsBufferedDecompress(in, inSize, out, outSize, actual);
+bool SystemDecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
+                           size_t outSize) {
+  if (!d->handle) return false;
   SIZE_T done = 0;
-  BOOL ok = reinterpret_cast<DecompressFn>(d->decompress)(
+  const BOOL ok = reinterpret_cast<DecompressFn>(d->decompress)(
       static_cast<DECOMPRESSOR_HANDLE>(d->handle), const_cast<uint8_t*>(in), inSize, out, outSize, &done);
-  *actual = done;
-  return ok != FALSE;
+  return ok != FALSE && done == outSize;
 }
 
-bool DecompressBlockForWriter(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
-                              size_t outSize, size_t* actual, LzmsProgressFn progress, void* context) {
-  if (!d->handle) return LzmsBufferedDecode(in, inSize, out, outSize, actual, progress, context);
-  if (!DecompressBlock(d, in, inSize, out, outSize, actual)) return false;
-  progress(context, *actual, *actual);  // a failed writer shows when the block ends
-  return true;
+bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
+                     size_t* actual, BlockDecoder* servedBy) {
+  BlockDecoder served = d->handle ? DecoderSystem : DecoderBuiltIn;
+  *actual = outSize;
+  bool ok = d->handle && SystemDecompressBlock(d, in, inSize, out, outSize);
+  if (!ok) {
+    if (d->handle) served = DecoderBuiltInAfterSystem;
+    ok = LzmsBufferedDecompress(in, inSize, out, outSize, actual);
+  }
+  if (servedBy) *servedBy = served;
+  return ok;
 }
 
 bool UsesSystemDecompressor(const BlockDecompressor* d) { return d->handle != nullptr; }

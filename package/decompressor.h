@@ -1,7 +1,10 @@
 // Decompression of one package block (the Compression API's buffered LZMS
 // container). The system's cabinet.dll does the work when it exports the
 // Compression API; otherwise (older systems, Wine) the built-in portable
-// decoder restores the same bytes behind the same call.
+// decoder restores the same bytes behind the same call. A block that the
+// system's decompressor refuses (a failure, or a size other than the block's)
+// is decoded again by the built-in decoder before it counts as damaged: a
+// limit or quirk of one system's decompressor must not fail a whole file.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/state.h"
 #include "codec/lzms.h"
 
 struct BlockDecompressor {
@@ -23,16 +27,16 @@ struct BlockDecompressor {
 // With forceBuiltIn the system library is not even looked at.
 void OpenBlockDecompressor(BlockDecompressor* d, bool forceBuiltIn = false);
 
-// True only when the whole container decoded; *actual is the byte count written.
+// True only when the whole container decoded; *actual is the byte count
+// written. The system's decompressor first, where there is one, then the
+// built-in decoder when the system's refuses; *servedBy says which served.
 bool DecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
-                     size_t* actual);
+                     size_t* actual, BlockDecoder* servedBy = nullptr);
 
-// The same for a writer that follows the decoding (block_writer.h): the
-// built-in decoder calls progress as it goes (writing only where it is given
-// room) and leaves the x86 translation to the writer; the system's
-// decompressor writes anywhere in out and gives final bytes, reported once.
-bool DecompressBlockForWriter(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
-                              size_t outSize, size_t* actual, LzmsProgressFn progress, void* context);
+// The system's decompressor alone: true only when it restored exactly
+// outSize bytes (it writes anywhere in out; the bytes are final).
+bool SystemDecompressBlock(BlockDecompressor* d, const uint8_t* in, size_t inSize, uint8_t* out,
+                           size_t outSize);
 
 // True when the system's Compression API serves this decompressor.
 bool UsesSystemDecompressor(const BlockDecompressor* d);

@@ -9,6 +9,7 @@
 #include "package/block_writer.h"
 #include "package/decompressor.h"
 #include "package/entry_name.h"
+#include "package/integrity.h"
 #include "package/package.h"
 #include "package/transaction.h"
 
@@ -38,14 +39,17 @@ uint64_t PackageEndOffset(HANDLE file, uint64_t payloadOffset) {
   return fileSize;
 }
 
-// Reads the header (already checked at start) and the entry table. False
-// when a read fails or a name is unsafe; nothing is written before this ends.
+// Reads the header and the entry table. False when a read fails, the header
+// is not one (a damaged setup file that runs as an installer all the same:
+// see CarriesUnreadablePackage) or a name is unsafe; nothing is written
+// before this ends.
 bool ReadEntryTable(HANDLE file, std::vector<PackageEntry>* entries, uint32_t* blockCount) {
   uint8_t magic[4];
   uint32_t format = 0, versionLength = 0, count = 0;
   uint64_t total = 0;
-  if (!ReadAt(file, InstallerState.payloadOffset, magic, 4) || !ReadExact(file, &format, 4) ||
-      !ReadExact(file, &versionLength, 4) || versionLength >= 64)
+  if (!ReadAt(file, InstallerState.payloadOffset, magic, 4) || memcmp(magic, "HLVX", 4) != 0 ||
+      !ReadExact(file, &format, 4) || format != 1 || !ReadExact(file, &versionLength, 4) ||
+      versionLength >= 64)
     return false;
   char version[64];
   if (!ReadExact(file, version, versionLength) || !ReadExact(file, &total, 8) || !ReadExact(file, &count, 4))
@@ -125,8 +129,11 @@ bool ExtractPayload() {
 
   ExtractCursor cursor;
   uint32_t blockCount = 0;
+  InstallerState.blockDecoders.clear();
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
-  if (!ReadEntryTable(file, &cursor.entries, &blockCount) || EntriesCollide(cursor.entries)) {
+  PackageIntegrity integrity;
+  if (!ReadEntryTable(file, &cursor.entries, &blockCount) || EntriesCollide(cursor.entries) ||
+      !ReadPackageIntegrity(file, InstallerState.payloadOffset, blockCount, packageEnd, &integrity)) {
     CloseHandle(file);
     SetErrorText(kDamagedSetupMessage);
     return false;
@@ -185,20 +192,32 @@ bool ExtractPayload() {
       break;
     }
     uint8_t* out = output.bytes.get();
-    const bool system = UsesSystemDecompressor(&decompressor);
+    const BlockSums* sums = ExpectedBlockSums(integrity, b);
     PageToucher toucher;
     StartPageToucher(&toucher, out, sizes[0], newOutput, view ? in : nullptr, sizes[1]);
-    // The system's decompressor writes where it likes: all pages first.
-    if (system) WaitForPages(&toucher, sizes[0]);
-    BeginBlock(&writer, in, sizes[1], out, sizes[0], system);
+    // The system's decompressor writes where it likes (all pages first), and
+    // its bytes are final before the writer sees any: a refusal, or bytes
+    // that miss the block's checksums, leave the block to the built-in
+    // decoder; only when that one refuses it too is the package damaged.
+    BlockDecoder served = DecoderBuiltIn;
+    if (UsesSystemDecompressor(&decompressor)) {
+      WaitForPages(&toucher, sizes[0]);
+      const bool whole = SystemDecompressBlock(&decompressor, in, sizes[1], out, sizes[0]) &&
+                         BlockMatchesSums(sums, in, sizes[1], out, sizes[0]);
+      served = whole ? DecoderSystem : DecoderBuiltInAfterSystem;
+    }
+    InstallerState.blockDecoders.push_back(served);
+    const bool system = served == DecoderSystem;
+    BeginBlock(&writer, in, sizes[1], out, sizes[0], system, system ? nullptr : sums);
     BlockProgress progress{&writer, &toucher};
     size_t actual = 0;
+    if (system) ReportDecoded(&writer, sizes[0]);  // a failed writer shows when the block ends
     const bool decoded =
-        DecompressBlockForWriter(&decompressor, in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress);
+        system || (LzmsBufferedDecode(in, sizes[1], out, sizes[0], &actual, OnDecoded, &progress) &&
+                   actual == sizes[0]);
     StopPageToucher(&toucher);
-    ok = EndBlock(&writer, decoded && actual == sizes[0]);
-    if (!decoded || actual != sizes[0])
-      LogFormat(L"extraction: block %u of %u does not decode", b + 1, blockCount);
+    ok = EndBlock(&writer, decoded);
+    if (!ok) LogFormat(L"extraction: block %u of %u does not decode to the packed bytes", b + 1, blockCount);
     if (view) UnmapViewOfFile(view);
   }
   StopBlockWriter(&writer);
@@ -219,6 +238,10 @@ bool ExtractPayload() {
     InstallerState.errorText = L"Impossible d'écrire " + name +
                                L" : le fichier est peut-être utilisé. Fermez " + kProductName +
                                L" puis réessayez.";
+    return false;
+  }
+  if (!writer.sumOk) {
+    InstallerState.errorText = kDamagedSetupMessage;  // bytes other than were packed: not the disk
     return false;
   }
   if (!ok || !complete) {

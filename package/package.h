@@ -9,6 +9,9 @@
 #include <vector>
 
 bool ReadPackageIndex();
+// After ReadPackageIndex found no package: true when the file still shows
+// where one was (a damaged setup file, not an uninstaller).
+bool CarriesUnreadablePackage();
 uint64_t CertificateEntryOffset(HANDLE file);
 uint64_t PackageSearchEnd(HANDLE file, uint64_t size);
 bool ReadAt(HANDLE file, uint64_t offset, void* buffer, DWORD n);

@@ -87,6 +87,7 @@ static bool ReadHeader(HANDLE file) {
 
 bool ReadPackageIndex() {
   InstallerState.damagedPackage = false;
+  InstallerState.payloadOffset = 0;  // until a trailer is found (CarriesUnreadablePackage reads it)
   HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

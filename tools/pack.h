@@ -15,6 +15,16 @@ inline constexpr char kPackMagic[] = "HLVX";
 inline constexpr char kPackTrailerMagic[] = "HLVXPAK1";
 inline constexpr char kPackProductExe[] = "Norvale-Lockra.exe";
 
+// Little-endian integers, as the package stores them.
+inline void PackPutLe(std::vector<uint8_t>* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+inline uint64_t PackGetLe(const uint8_t* p, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return value;
+}
+
 // One file of the product folder, in package order.
 struct PackInput {
   std::string name;  // UTF-8, relative, sub-folders separated by backslashes
@@ -45,13 +55,28 @@ struct PackBlockInfo {
   uint32_t rawSize = 0, packedSize = 0;
   uint64_t dataOffset = 0;  // file offset of the compressed bytes
 };
+// The integrity section that follows the last block (pack_integrity.cpp).
+struct PackBlockSum {
+  uint32_t rawSize = 0, packedSize = 0;
+  uint64_t sum = 0;        // XXH64 of the block's raw bytes
+  uint64_t packedSum = 0;  // XXH64 of its compressed bytes
+};
+struct PackIntegrity {
+  bool present = false;
+  uint64_t offset = 0;   // file offset of the section
+  uint64_t headSum = 0;  // XXH64 of header, entry table and block count
+  std::vector<PackBlockSum> blocks;
+  uint8_t streamSha256[32] = {};
+};
 struct PackageInfo {
   uint64_t offset = 0, length = 0, trailerOffset = 0, fileSize = 0;
+  uint64_t headEnd = 0;  // file offset just after the block count
   uint32_t padding = 0;  // bytes between the trailer and the signed content's end (0..7)
   std::string version;
   uint64_t totalSize = 0;
   std::vector<PackEntryInfo> entries;
   std::vector<PackBlockInfo> blocks;
+  PackIntegrity integrity;
 };
 
 // Empty when the package format can carry the name; otherwise why not.
@@ -68,6 +93,17 @@ bool CollectInputFiles(const std::filesystem::path& dir, std::vector<PackInput>*
 // Header, entry table and block count: everything before the first block.
 std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::vector<PackInput>& files,
                                        uint64_t totalSize, uint32_t blockCount);
+
+// The integrity section of a package with these blocks; headSum is the XXH64
+// of EncodePackageHead's bytes.
+std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackBlockSum>& blocks,
+                                            const uint8_t streamSha256[32]);
+
+// Reads the section in bytes (everything between the last block and the
+// trailer) for a package with these blocks. Empty when it is sound and agrees
+// with them; otherwise what is wrong.
+std::string ParseIntegritySection(const std::vector<uint8_t>& bytes, const std::vector<PackBlockInfo>& blocks,
+                                  PackIntegrity* integrity);
 
 // File offset of the PE certificate-table entry, 0 when the bytes are not a PE file.
 uint64_t PeCertificateEntryOffset(const std::vector<uint8_t>& head);
@@ -86,7 +122,8 @@ bool SignFile(const std::filesystem::path& in, const std::filesystem::path& out,
 // Finds the trailer and reads header, entry table and block list.
 bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::string* error);
 
-// Decodes every block and checks the stream against the entry sizes.
+// Decodes every block and checks the stream against the entry sizes and,
+// when the package has one, every checksum of its integrity section.
 bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, std::string* error);
 
 // The command line: build, list, verify. Returns the exit code.

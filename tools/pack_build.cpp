@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "codec/checksum.h"
 #include "codec/lzms.h"
 #include "tools/pack.h"
 
@@ -66,11 +67,13 @@ bool ReadStream(const std::vector<PackInput>& files, const std::vector<uint64_t>
   return n == 0;
 }
 
-// Compresses the blocks on several threads and hands them to `write` in order.
-// At most `window` compressed blocks wait for their turn, bounding memory.
+// Compresses the blocks on several threads and hands them to `write` in order,
+// with the raw size and XXH64 of each; `stream` hashes the raw bytes in order
+// (read again, from the cache, rather than kept). At most `window` compressed
+// blocks wait for their turn, bounding memory.
 bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uint32_t blockCount,
-                    unsigned threads, bool progress,
-                    const std::function<bool(const std::vector<uint8_t>&, uint32_t)>& write,
+                    unsigned threads, bool progress, Sha256State* stream,
+                    const std::function<bool(const std::vector<uint8_t>&, const PackBlockSum&)>& write,
                     std::string* error) {
   std::vector<uint64_t> starts;
   uint64_t at = 0;
@@ -80,6 +83,7 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
   }
   struct Slot {
     std::vector<uint8_t> packed;
+    uint64_t sum = 0;
     bool done = false;
   };
   std::vector<Slot> slots(blockCount);
@@ -105,13 +109,18 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
       std::string why;
       std::vector<uint8_t> packed;
       const bool ok = ReadStream(files, starts, offset, raw.data(), n, &why);
-      if (ok) packed = LzmsBufferedCompress(raw.data(), n, 0);
+      uint64_t sum = 0;
+      if (ok) {
+        packed = LzmsBufferedCompress(raw.data(), n, 0);
+        sum = Xxh64(raw.data(), n);
+      }
       std::lock_guard<std::mutex> lock(mutex);
       if (!ok || packed.empty() || packed.size() > UINT32_MAX) {
         if (!failed) *error = ok ? "block " + std::to_string(b + 1) + " could not be compressed" : why;
         failed = true;
       } else {
         slots[b].packed = std::move(packed);
+        slots[b].sum = sum;
         slots[b].done = true;
       }
       changed.notify_all();
@@ -121,20 +130,34 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
   for (unsigned t = 0; t < std::min<unsigned>(threads, std::max<uint32_t>(blockCount, 1)); ++t)
     pool.emplace_back(worker);
 
+  std::vector<uint8_t> raw;
   for (uint32_t b = 0; b < blockCount; ++b) {
     std::vector<uint8_t> packed;
+    PackBlockSum sum;
     {
       std::unique_lock<std::mutex> lock(mutex);
       changed.wait(lock, [&] { return failed || slots[b].done; });
       if (failed) break;
       packed = std::move(slots[b].packed);
+      sum.sum = slots[b].sum;
     }
-    const uint32_t rawSize =
-        static_cast<uint32_t>(std::min(kPackBlockSize, totalSize - uint64_t{b} * kPackBlockSize));
-    const bool ok = write(packed, rawSize);
+    const uint64_t offset = uint64_t{b} * kPackBlockSize;
+    sum.rawSize = static_cast<uint32_t>(std::min(kPackBlockSize, totalSize - offset));
+    sum.packedSize = static_cast<uint32_t>(packed.size());
+    sum.packedSum = Xxh64(packed.data(), packed.size());
+    raw.resize(sum.rawSize);
+    std::string why;
+    const bool read = ReadStream(files, starts, offset, raw.data(), raw.size(), &why);
+    // A file that changed since its block was compressed fails here or below.
+    const bool same = read && Xxh64(raw.data(), raw.size()) == sum.sum;
+    const bool ok = same && write(packed, sum);
+    if (ok) Sha256Update(stream, raw.data(), raw.size());
     std::lock_guard<std::mutex> lock(mutex);
     if (!ok) {
-      if (!failed) *error = "cannot write the output file";
+      if (!failed)
+        *error = !read   ? why
+                 : !same ? "the input changed while it was packed"
+                         : "cannot write the output file";
       failed = true;
     }
     ++written;
@@ -205,9 +228,11 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   out.write(reinterpret_cast<const char*>(stub.data()), static_cast<std::streamsize>(stub.size()));
   out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
   uint64_t packageLength = head.size();
-  auto writeBlock = [&](const std::vector<uint8_t>& packed, uint32_t rawSize) {
+  std::vector<PackBlockSum> sums;
+  auto writeBlock = [&](const std::vector<uint8_t>& packed, const PackBlockSum& sum) {
+    sums.push_back(sum);
     std::vector<uint8_t> sizes;
-    PutU64(&sizes, rawSize | (static_cast<uint64_t>(packed.size()) << 32));
+    PutU64(&sizes, sum.rawSize | (static_cast<uint64_t>(packed.size()) << 32));
     out.write(reinterpret_cast<const char*>(sizes.data()), 8);
     out.write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(packed.size()));
     packageLength += 8 + packed.size();
@@ -216,10 +241,19 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   const unsigned threads =
       options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   std::string blockError;
-  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, writeBlock, &blockError)) {
+  Sha256State stream;
+  Sha256Begin(&stream);
+  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, &stream, writeBlock,
+                      &blockError)) {
     out.close();
     return fail(blockError);
   }
+  uint8_t streamSha256[32];
+  Sha256End(&stream, streamSha256);
+  const std::vector<uint8_t> section =
+      EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, streamSha256);
+  out.write(reinterpret_cast<const char*>(section.data()), static_cast<std::streamsize>(section.size()));
+  packageLength += section.size();
   std::vector<uint8_t> trailer;
   PutU64(&trailer, stub.size());
   PutU64(&trailer, packageLength);

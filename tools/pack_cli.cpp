@@ -114,6 +114,14 @@ int List(const std::string& file) {
     printf("%12llu  %s\n", static_cast<unsigned long long>(entry.size), entry.name.c_str());
   printf("%zu blocks\n", info.blocks.size());
   for (const PackBlockInfo& block : info.blocks) printf("%12u -> %u\n", block.rawSize, block.packedSize);
+  if (info.integrity.present) {
+    printf("integrity section: present at %llu, XXH64 of the head and of each block, stream SHA-256 ",
+           static_cast<unsigned long long>(info.integrity.offset));
+    for (uint8_t byte : info.integrity.streamSha256) printf("%02x", byte);
+    printf("\n");
+  } else {
+    printf("integrity section: none (the blocks are checked only by decoding them)\n");
+  }
   return ReportNames(info) > 0 ? 1 : 0;
 }
 
@@ -123,8 +131,9 @@ int Verify(const std::string& file) {
   if (!ReadPackageInfo(file, &info, &error)) return Fail(error);
   if (ReportNames(info) > 0) return 1;
   if (!VerifyPackage(file, info, &error)) return Fail(error);
-  printf("%s: whole (%zu entries, %llu bytes in %zu blocks)\n", file.c_str(), info.entries.size(),
-         static_cast<unsigned long long>(info.totalSize), info.blocks.size());
+  printf("%s: whole (%zu entries, %llu bytes in %zu blocks, %s)\n", file.c_str(), info.entries.size(),
+         static_cast<unsigned long long>(info.totalSize), info.blocks.size(),
+         info.integrity.present ? "every checksum matches" : "no integrity section");
   return 0;
 }
 

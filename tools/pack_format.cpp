@@ -5,16 +5,6 @@
 
 namespace {
 
-void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint64_t Get(const uint8_t* p, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
-}
-
 bool ReadRange(std::ifstream& in, uint64_t offset, void* buffer, size_t n) {
   in.clear();
   in.seekg(static_cast<std::streamoff>(offset));
@@ -35,7 +25,7 @@ struct Cursor {
   bool Number(uint64_t* value, int bytes) {
     uint8_t raw[8];
     if (!Take(raw, bytes)) return false;
-    *value = Get(raw, bytes);
+    *value = PackGetLe(raw, bytes);
     return true;
   }
 };
@@ -56,26 +46,26 @@ std::string CheckEntryName(const std::string& name) {
 std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::vector<PackInput>& files,
                                        uint64_t totalSize, uint32_t blockCount) {
   std::vector<uint8_t> out(kPackMagic, kPackMagic + 4);
-  Put(&out, 1, 4);
-  Put(&out, version.size(), 4);
+  PackPutLe(&out, 1, 4);
+  PackPutLe(&out, version.size(), 4);
   out.insert(out.end(), version.begin(), version.end());
-  Put(&out, totalSize, 8);
-  Put(&out, files.size(), 4);
+  PackPutLe(&out, totalSize, 8);
+  PackPutLe(&out, files.size(), 4);
   for (const PackInput& file : files) {
-    Put(&out, file.name.size(), 2);
+    PackPutLe(&out, file.name.size(), 2);
     out.insert(out.end(), file.name.begin(), file.name.end());
-    Put(&out, file.size, 8);
+    PackPutLe(&out, file.size, 8);
   }
-  Put(&out, blockCount, 4);
+  PackPutLe(&out, blockCount, 4);
   return out;
 }
 
 uint64_t PeCertificateEntryOffset(const std::vector<uint8_t>& head) {
   if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z') return 0;
-  const int32_t pe = static_cast<int32_t>(Get(&head[60], 4));
+  const int32_t pe = static_cast<int32_t>(PackGetLe(&head[60], 4));
   if (pe <= 0 || static_cast<uint64_t>(pe) + 26 > head.size()) return 0;
   if (memcmp(&head[pe], "PE\0\0", 4) != 0) return 0;
-  const uint64_t magic = Get(&head[pe + 24], 2);
+  const uint64_t magic = PackGetLe(&head[pe + 24], 2);
   return pe + 24 + (magic == 0x20B ? 112 : 96) + 32;
 }
 
@@ -87,7 +77,7 @@ uint64_t PackSearchEnd(const std::filesystem::path& file, uint64_t fileSize) {
   const uint64_t entry = PeCertificateEntryOffset(head);
   uint8_t raw[8];
   if (entry == 0 || !ReadRange(in, entry, raw, 8)) return fileSize;
-  const uint64_t table = Get(raw, 4), size = Get(raw + 4, 4);
+  const uint64_t table = PackGetLe(raw, 4), size = PackGetLe(raw + 4, 4);
   if (table == 0 || size == 0) return fileSize;
   return table + size == fileSize && table < fileSize ? table : fileSize;
 }
@@ -111,8 +101,8 @@ bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::
       found = true;
       info->padding = i;
       info->trailerOffset = end - i - kPackTrailerSize;
-      info->offset = Get(trailer, 8);
-      info->length = Get(trailer + 8, 8);
+      info->offset = PackGetLe(trailer, 8);
+      info->length = PackGetLe(trailer + 8, 8);
     }
   }
   if (!found) {
@@ -150,6 +140,7 @@ bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::
     *error = "the entry table is cut short";
     return false;
   }
+  info->headEnd = cursor.position;
   for (uint64_t b = 0; b < blocks; ++b) {
     uint64_t raw = 0, packed = 0;
     if (!cursor.Number(&raw, 4) || !cursor.Number(&packed, 4) || packed > cursor.end - cursor.position) {
@@ -160,9 +151,14 @@ bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::
         PackBlockInfo{static_cast<uint32_t>(raw), static_cast<uint32_t>(packed), cursor.position});
     cursor.position += packed;
   }
-  if (cursor.position != cursor.end) {
-    *error = std::to_string(cursor.end - cursor.position) + " unexpected bytes after the last block";
+  // What follows the last block is the integrity section, or nothing.
+  if (cursor.position == cursor.end) return true;
+  std::vector<uint8_t> section(cursor.end - cursor.position);
+  if (!cursor.Take(section.data(), section.size())) {
+    *error = "cannot read the bytes after the last block";
     return false;
   }
-  return true;
+  *error = ParseIntegritySection(section, info->blocks, &info->integrity);
+  info->integrity.offset = cursor.position - section.size();
+  return error->empty();
 }

@@ -1,9 +1,22 @@
+#include <cstring>
 #include <fstream>
 
+#include "codec/checksum.h"
 #include "codec/lzms.h"
 #include "tools/pack.h"
 
 bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, std::string* error) {
+  std::ifstream in(file, std::ios::binary);
+  const PackIntegrity& integrity = info.integrity;
+  if (integrity.present) {
+    std::vector<uint8_t> head(info.headEnd - info.offset);
+    in.seekg(static_cast<std::streamoff>(info.offset));
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    if (!in || Xxh64(head.data(), head.size()) != integrity.headSum) {
+      *error = "the header or the entry table is damaged (its checksum does not match)";
+      return false;
+    }
+  }
   for (const PackEntryInfo& entry : info.entries) {
     const std::string why = CheckEntryName(entry.name);
     if (!why.empty()) {
@@ -18,9 +31,10 @@ bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, s
              std::to_string(info.totalSize);
     return false;
   }
-  std::ifstream in(file, std::ios::binary);
   std::vector<uint8_t> packed, raw;
   uint64_t streamSize = 0;
+  Sha256State stream;
+  Sha256Begin(&stream);
   for (size_t b = 0; b < info.blocks.size(); ++b) {
     const PackBlockInfo& block = info.blocks[b];
     const std::string name = "block " + std::to_string(b + 1) + "/" + std::to_string(info.blocks.size());
@@ -32,17 +46,32 @@ bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, s
     raw.resize(block.rawSize);
     in.seekg(static_cast<std::streamoff>(block.dataOffset));
     in.read(reinterpret_cast<char*>(packed.data()), block.packedSize);
+    if (in && integrity.present && Xxh64(packed.data(), packed.size()) != integrity.blocks[b].packedSum) {
+      *error = name + " is damaged: its compressed bytes differ from those packed";
+      return false;
+    }
     size_t actual = 0;
     if (!in || !LzmsBufferedDecompress(packed.data(), packed.size(), raw.data(), raw.size(), &actual) ||
         actual != block.rawSize) {
       *error = name + " does not decode to its " + std::to_string(block.rawSize) + " bytes";
       return false;
     }
+    if (integrity.present && Xxh64(raw.data(), raw.size()) != integrity.blocks[b].sum) {
+      *error = name + " is damaged: it decodes to other bytes than were packed";
+      return false;
+    }
+    Sha256Update(&stream, raw.data(), raw.size());
     streamSize += block.rawSize;
   }
   if (streamSize != info.totalSize) {
     *error = "the blocks hold " + std::to_string(streamSize) + " bytes, the entries " +
              std::to_string(info.totalSize);
+    return false;
+  }
+  uint8_t digest[32];
+  Sha256End(&stream, digest);
+  if (integrity.present && memcmp(digest, integrity.streamSha256, 32) != 0) {
+    *error = "the content stream does not match its SHA-256";
     return false;
   }
   return true;

@@ -4,12 +4,15 @@
 //                                   an update: every file replaced)
 // extract-bench decode SETUP        only the block decoding of the same file
 // Each mode prints one line of key=value figures; the extraction also
-// reports the peak working set of this process.
+// reports the peak working set of this process and which decoder restored
+// each block (S: the system's, B: the built-in one, R: the built-in one after
+// the system's had refused the block).
 #include <windows.h>
 // after windows.h, whose types it uses
 #include <psapi.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/state.h"
@@ -37,6 +40,13 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
   return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+std::string DecoderLetters() {
+  std::string letters;
+  for (BlockDecoder d : InstallerState.blockDecoders)
+    letters += d == DecoderSystem ? 'S' : d == DecoderBuiltIn ? 'B' : 'R';
+  return letters.empty() ? "-" : letters;
+}
+
 int Extract(const wchar_t* setup, const wchar_t* dir) {
   InstallerState.selfPath = setup;
   InstallerState.installDir = dir;
@@ -56,15 +66,16 @@ int Extract(const wchar_t* setup, const wchar_t* dir) {
   QueryPerformanceCounter(&end);
   const double cpu = ProcessCpuSeconds() - cpuStart;
   if (!ok) {
-    fprintf(stderr, "extract-bench: extraction failed: %ls\n", InstallerState.errorText.c_str());
+    fprintf(stderr, "extract-bench: extraction failed: %ls (blocks=%s)\n", InstallerState.errorText.c_str(),
+            DecoderLetters().c_str());
     return 1;
   }
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-  printf("mode=extract bytes=%llu seconds=%.4f cpu_seconds=%.4f peak_bytes=%llu\n",
+  printf("mode=extract bytes=%llu seconds=%.4f cpu_seconds=%.4f peak_bytes=%llu blocks=%s\n",
          static_cast<unsigned long long>(InstallerState.bytesDone.load()), Seconds(start, end), cpu,
-         static_cast<unsigned long long>(memory.PeakWorkingSetSize));
+         static_cast<unsigned long long>(memory.PeakWorkingSetSize), DecoderLetters().c_str());
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "codec/checksum.h"
 #include "codec/lzms.h"
 #include "pack_test_support.h"
 
@@ -72,7 +73,25 @@ TEST_F(PackFormatTest, WritesHeaderTableBlocksAndTrailerByteForByte) {
   stream.insert(stream.end(), deep.begin(), deep.end());
   EXPECT_TRUE(raw == stream);
   at += packed;
-  ASSERT_EQ(file.size(), at + 24);
+  // The integrity section: magic, version, block count, head checksum, one
+  // entry per block, the stream's SHA-256 and its own checksum.
+  ASSERT_EQ(file.size(), at + 64 + 24 + 24);
+  EXPECT_EQ(std::string(file.begin() + at, file.begin() + at + 8), "HLVXSUMS");
+  EXPECT_EQ(Le(file, at + 8, 4), 1u);
+  EXPECT_EQ(Le(file, at + 12, 4), 1u);
+  EXPECT_EQ(Le(file, at + 16, 8), Xxh64(&file[image.size()], at - packed - 8 - image.size()));
+  EXPECT_EQ(Le(file, at + 24, 4), total);
+  EXPECT_EQ(Le(file, at + 28, 4), packed);
+  EXPECT_EQ(Le(file, at + 32, 8), Xxh64(&file[at - packed], packed));
+  EXPECT_EQ(Le(file, at + 40, 8), Xxh64(stream.data(), stream.size()));
+  uint8_t sha[32];
+  Sha256State state;
+  Sha256Begin(&state);
+  Sha256Update(&state, stream.data(), stream.size());
+  Sha256End(&state, sha);
+  EXPECT_TRUE(std::equal(sha, sha + 32, file.begin() + at + 48));
+  EXPECT_EQ(Le(file, at + 80, 8), Xxh64(&file[at], 80));
+  at += 88;
   EXPECT_EQ(Le(file, at, 8), image.size());
   EXPECT_EQ(Le(file, at + 8, 8), at - image.size());
   EXPECT_EQ(std::string(file.end() - 8, file.end()), "HLVXPAK1");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "codec/checksum.h"
 #include "package/package.h"
 #include "support/test_support.h"
 
@@ -95,6 +96,30 @@ inline std::vector<uint8_t> PackageBytes(const std::string& version, const std::
     PutLe(&out, b.packed.size(), 4);
     out.insert(out.end(), b.packed.begin(), b.packed.end());
   }
+  return out;
+}
+
+// The integrity section for a package made by PackageBytes from these blocks
+// and their stream (the stream hash is left zero: the setup program does
+// not read it).
+inline std::vector<uint8_t> IntegritySection(const std::vector<uint8_t>& package,
+                                             const std::vector<TestBlock>& blocks,
+                                             const std::vector<uint8_t>& stream) {
+  size_t head = package.size(), at = 0;
+  for (const TestBlock& b : blocks) head -= 8 + b.packed.size();
+  std::vector<uint8_t> out = {'H', 'L', 'V', 'X', 'S', 'U', 'M', 'S'};
+  PutLe(&out, 1, 4);
+  PutLe(&out, blocks.size(), 4);
+  PutLe(&out, Xxh64(package.data(), head), 8);
+  for (const TestBlock& b : blocks) {
+    PutLe(&out, b.rawSize, 4);
+    PutLe(&out, b.packed.size(), 4);
+    PutLe(&out, Xxh64(b.packed.data(), b.packed.size()), 8);
+    PutLe(&out, Xxh64(stream.data() + at, b.rawSize), 8);
+    at += b.rawSize;
+  }
+  out.resize(out.size() + 32);
+  PutLe(&out, Xxh64(out.data(), out.size()), 8);
   return out;
 }
 

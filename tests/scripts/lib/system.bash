@@ -121,3 +121,8 @@ same_tree() {  # linux-install-dir
   done < <(find "$NORVALE_OUT/product" -type f)
   return $ok
 }
+
+# Changes one byte of a file in place (XOR 0x5A), as damage in transit would.
+flip_byte() {  # file offset
+  /usr/bin/python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1); f.seek(int(sys.argv[2])); f.write(bytes([b[0] ^ 0x5A]))' "$1" "$2"
+}
