@@ -138,6 +138,14 @@ void LogExtractionResult(bool ok) {
     std::lock_guard<std::mutex> lock(InstallerState.statusMutex);
     error = InstallerState.errorText;
   }
+  // Which decoder served each block: a refusal by the system's one shows
+  // here even when the built-in decoder then made the install succeed.
+  static const wchar_t* const kDecoderNames[] = {L"system", L"built-in",
+                                                 L"built-in after the system's refused"};
+  const std::vector<BlockDecoder>& decoders = InstallerState.blockDecoders;
+  for (size_t b = 0; b < decoders.size(); ++b)
+    LogFormat(L"extraction: block %zu of %zu decoded by the %ls decoder", b + 1, decoders.size(),
+              kDecoderNames[decoders[b] <= DecoderBuiltInAfterSystem ? decoders[b] : 1]);
   LogLine(ok ? std::wstring(L"extraction: done") : L"extraction: failed: " + error);
 }
 

@@ -43,7 +43,8 @@ check "every line: UTF-8, date, time to the millisecond, process id, text" well_
 files=$(find "$NORVALE_OUT/product" -type f | wc -l)
 for want in "Norvale Lockra Setup $(expected_version): install, silent, folder $DIR" \
   "command line: " "/log=\"$LOG_WIN\"" "no tray application running" "running copies to close: 0" \
-  "extraction: $files entries, 1 blocks, $(product_total_bytes) bytes" "extraction: done" \
+  "extraction: $files entries, 1 blocks, $(product_total_bytes) bytes" "extraction: block 1 of 1 decoded by the built-in decoder" "extraction: done" \
+  "install record written" \
   "uninstall.exe written" "S-1-15-2-2:(OI)(CI)(RX) /T /C /Q: exit code 0" \
   "$KEY_LINE\\DisplayVersion = $(expected_version)" "$KEY_LINE\\InstallLocation = $DIR" \
   "shortcut: created " "result: exit code 0"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# When uninstall.exe cannot be written, the install fails (exit code 1) and
-# writes no uninstall entry and no shortcut.
+# When uninstall.exe cannot be written, the install fails (exit code 1),
+# writes no uninstall entry and no shortcut, and takes the files it had
+# extracted away again: the folder holds only what was there before.
 set -uo pipefail
 . "$(dirname "$0")/lib/system.bash"
 require_throwaway_prefix
@@ -20,6 +21,7 @@ rc=$?
 check "install exits with 1 (got $rc)" [ "$rc" -eq 1 ]
 check "no uninstall entry written" bash -c "! \"\$0\" reg query 'HKCU\\$UNINSTALL_KEY' >/dev/null 2>&1" "$WINE64"
 check "no Start-menu shortcut written" [ ! -e "$START_LNK" ]
-check "the files were extracted before the failure" [ -f "$UDIR/Norvale-Lockra.exe" ]
+check "the files extracted before the failure are gone again" [ ! -e "$UDIR/Norvale-Lockra.exe" ]
+check "what was there before stays" [ "$(cd "$UDIR" && find . | sort | tr '\n' ' ')" = ". ./uninstall.exe ./uninstall.exe/occupé.txt " ]
 rm -rf "$WINEPREFIX/drive_c/Norvale Echec"
 finish

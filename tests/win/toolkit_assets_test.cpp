@@ -8,6 +8,7 @@
 
 #include "app/launch.h"
 #include "support/test_support.h"
+#include "system/install_record.h"
 #include "toolkit/draw.h"
 #include "toolkit/icons.h"
 #include "toolkit_env.h"
@@ -157,6 +158,10 @@ TEST(AssetsChild, SilentRun) {
   if (ChildMode() != L"silent") GTEST_SKIP() << "runs only as a child";
   const bool loadedBefore = GetModuleHandleW(L"gdiplus.dll") != nullptr;
   TempFolder folder;
+  // A folder the product made, so that the uninstall really runs.
+  InstallRecord record;
+  record.createdFolder = true;
+  WriteInstallRecord(folder.path, record);
   const std::wstring line = L"setup.exe /S /uninstall /dir=\"" + folder.path + L"\"";
   const int code = RunSetup(line.c_str());
   const bool loadedAfter = GetModuleHandleW(L"gdiplus.dll") != nullptr;

@@ -6,7 +6,9 @@
 #include <memory>
 #include <thread>
 
+#include "app/helpers.h"
 #include "support/test_support.h"
+#include "system/install_record.h"
 #include "window/flow.h"
 
 namespace {
@@ -100,16 +102,22 @@ TEST_F(WindowFlow, WorkerRunsTheSequenceAndARetryStartsAfresh) {
   InstallerState.installDir = temp.path + L"\\Norvale Lockra";
   CreateDirectoryW(InstallerState.installDir.c_str(), nullptr);
   InstallerState.mode = Uninstall;
+  // No product in the folder yet: the sequence refuses, the Error screen shows.
   StartWorker();
   EXPECT_TRUE(InstallerState.worker.joinable());
   WaitWhileProgress();
-  EXPECT_EQ(CurrentScreen(), Done);
-  EXPECT_EQ(InstallerState.bytesDone.load(), 100u);
+  EXPECT_EQ(CurrentScreen(), Error);
 
-  // A second start joins the finished worker and runs the sequence again.
+  // A second start joins the finished worker and runs the sequence again,
+  // which now finds the product.
+  InstallRecord record;
+  record.createdFolder = true;
+  ASSERT_TRUE(WriteInstallRecord(InstallerState.installDir, record));
   StartWorker();
   WaitWhileProgress();
   EXPECT_EQ(CurrentScreen(), Done);
+  EXPECT_EQ(InstallerState.bytesDone.load(), 100u);
+  EXPECT_FALSE(FileExists(InstallerState.installDir));
 }
 
 TEST(WindowAnimations, AFailedQueryCountsAsAnimationsOn) {
