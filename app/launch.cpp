@@ -187,6 +187,7 @@ static int RunWindow() {
     // screen, whose "Réessayer" tries the lock again.
     InstallerState.screen = Error;
     SetErrorText(kSetupBusyMessage);
+    LogLine(L"the lock is held by another run: the window opens on the Error screen");
   }
   ULONG_PTR token = StartGdiplus();
   LoadEmbeddedAssets();
