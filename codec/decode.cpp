@@ -152,6 +152,21 @@ struct Decoder {
   void* context = nullptr;
   size_t base = 0;
 
+  // State the hot loop touches less often than its readers: kept here, in
+  // memory, so that the range decoder, the bit reader and the position keep
+  // their registers (with everything in locals the loop spills those).
+  uint32_t matchState = 0, lzState = 0, deltaState = 0;
+  uint32_t lzRepState0 = 0, lzRepState1 = 0, deltaRepState0 = 0, deltaRepState1 = 0;
+  // Repeat queues; an item's own offset waits in `pending` until one more item
+  // has been decoded (the decoder applies it lazily, at the next match of the
+  // same kind, knowing whether anything came in between).
+  uint32_t lzReps[kNumReps + 1] = {1, 2, 3, 4};
+  uint32_t lzPending = 0;
+  size_t lzPendingEnd = 0;
+  uint64_t deltaReps[kNumReps + 1] = {1, 2, 3, 4};  // power << 32 | raw offset
+  uint64_t deltaPending = 0;
+  size_t deltaPendingEnd = 0;
+
   bool Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86);
 };
 
@@ -188,19 +203,8 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   deltaOffset.Init(offsetSlots, kOffsetRebuild);
   power.Init(kPowerSyms, kPowerRebuild);
 
-  // Decision states, in locals for the same reason as the readers.
-  uint32_t mainState = 0, matchState = 0, lzState = 0, deltaState = 0;
-  uint32_t lzRepState0 = 0, lzRepState1 = 0, deltaRepState0 = 0, deltaRepState1 = 0;
-
-  // Repeat queues; an item's own offset waits in `pending` until one more item
-  // has been decoded (the decoder applies it lazily, at the next match of the
-  // same kind, knowing whether anything came in between).
-  uint32_t lzReps[kNumReps + 1] = {1, 2, 3, 4};
-  uint32_t lzPending = 0;
-  size_t lzPendingEnd = 0;
-  uint64_t deltaReps[kNumReps + 1] = {1, 2, 3, 4};  // power << 32 | raw offset
-  uint64_t deltaPending = 0;
-  size_t deltaPendingEnd = 0;
+  // The main decision's state is on every item's path: a local.
+  uint32_t mainState = 0;
 
   size_t pos = 0;
   // Bytes before pos never change again (until the x86 translation is undone).

@@ -36,12 +36,15 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 class MatchFinder {
  public:
   static constexpr unsigned kHash3Bits = 14, kDeltaHashBits = 14;
-  static constexpr unsigned kDepth = 12, kSkipDepth = 8;
   static constexpr uint32_t kNear3 = 1u << 14;
 
-  MatchFinder(const uint8_t* data, size_t size)
+  // depth: tree nodes visited per searched position; skipDepth: per position
+  // only inserted (inside a long match).
+  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth)
       : data_(data),
         size_(size),
+        depth_(depth),
+        skipDepth_(skipDepth),
         hashBits_(HashBits(size)),
         heads_(HeadsSize(hashBits_)),
         child_(2 * size) {  // every link is written before it is read
@@ -66,7 +69,7 @@ class MatchFinder {
     if (cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0)
       out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
     if (limit < 4) return n;
-    return n + Advance<true>(pos, limit, nice, kDepth, out + n);
+    return n + Advance<true>(pos, limit, nice, depth_, out + n);
   }
 
   // Inserts positions [from, to) without listing matches.
@@ -76,7 +79,7 @@ class MatchFinder {
       InsertDelta(pos);
       head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
       if (pos + 4 > size_) break;
-      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, kSkipDepth, nullptr);
+      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr);
     }
   }
 
@@ -209,6 +212,7 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
+  const unsigned depth_, skipDepth_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
   // position for them to land: the head of pos + 4, the root of pos + 2, and

@@ -69,7 +69,7 @@ bool ReadStream(const std::vector<PackInput>& files, const std::vector<uint64_t>
 // Compresses the blocks on several threads and hands them to `write` in order.
 // At most `window` compressed blocks wait for their turn, bounding memory.
 bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uint32_t blockCount,
-                    unsigned threads, bool progress,
+                    unsigned threads, bool progress, LzmsLevel level,
                     const std::function<bool(const std::vector<uint8_t>&, uint32_t)>& write,
                     std::string* error) {
   std::vector<uint64_t> starts;
@@ -105,7 +105,7 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
       std::string why;
       std::vector<uint8_t> packed;
       const bool ok = ReadStream(files, starts, offset, raw.data(), n, &why);
-      if (ok) packed = LzmsBufferedCompress(raw.data(), n, 0);
+      if (ok) packed = LzmsBufferedCompress(raw.data(), n, 0, level);
       std::lock_guard<std::mutex> lock(mutex);
       if (!ok || packed.empty() || packed.size() > UINT32_MAX) {
         if (!failed) *error = ok ? "block " + std::to_string(b + 1) + " could not be compressed" : why;
@@ -216,7 +216,8 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   const unsigned threads =
       options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   std::string blockError;
-  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, writeBlock, &blockError)) {
+  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, options.level, writeBlock,
+                      &blockError)) {
     out.close();
     return fail(blockError);
   }
