@@ -73,16 +73,18 @@ struct BackwardBits {
   const uint8_t* begin = nullptr;
   const uint8_t* next = nullptr;  // one past the next unit to read
 
-  // Afterwards at least 49 bits are buffered: one codeword plus 30 extra bits.
+  // Afterwards at least 48 bits are buffered: one codeword plus 30 extra bits.
+  // Away from the stream's start the refill has no branch of its own: it
+  // always ors in the next eight bytes below the buffered bits and counts the
+  // whole units that fitted. The bits of a unit that fitted only in part sit
+  // below the counted ones; the next refill ors in that same unit at that
+  // same place, so they never disturb anything.
   LZMS_INLINE void Refill() {
-    if (avail > 48) return;
-    if (next - begin >= 8) {
-      // Four units at once: read as one little-endian word, the unit nearest
-      // the end lands on top, which is the reading order. Keep whole units.
+    if (__builtin_expect(next - begin >= 8, 1)) {
       uint64_t word;
       __builtin_memcpy(&word, next - 8, 8);
-      const unsigned units = (64 - avail) >> 4;
-      buf |= (word >> (64 - 16 * units)) << (64 - 16 * units - avail);
+      buf |= word >> avail;  // avail < 64 here
+      const unsigned units = (63 - avail) >> 4;
       avail += 16 * units;
       next -= 2 * units;
       return;
