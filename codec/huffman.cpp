@@ -19,25 +19,31 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
     std::sort(order, order + num);
     return maxFreq;
   }
-  // Both digits' histograms in one pass over the counts.
-  unsigned low[64] = {}, high[64] = {};
-  for (unsigned s = 0; s < num; ++s) {
+  // Both digits' histograms in one pass over the counts, in two halves:
+  // most counts are alike (many symbols never seen), and increments of one
+  // bucket wait for each other.
+  unsigned low[64] = {}, high[64] = {}, low2[64] = {}, high2[64] = {};
+  unsigned s = 0;
+  for (; s + 1 < num; s += 2) {
     low[freqs[s] & 63]++;
     high[freqs[s] >> 6]++;
+    low2[freqs[s + 1] & 63]++;
+    high2[freqs[s + 1] >> 6]++;
   }
+  if (s < num) low[freqs[s] & 63]++, high[freqs[s] >> 6]++;
   for (unsigned b = 0, sumLow = 0, sumHigh = 0; b < 64; ++b) {
-    const unsigned l = low[b], h = high[b];
+    const unsigned l = low[b] + low2[b], h = high[b] + high2[b];
     low[b] = sumLow;
     high[b] = sumHigh;
     sumLow += l;
     sumHigh += h;
   }
   if (maxFreq < 64) {
-    for (unsigned s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    for (s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
     return maxFreq;
   }
   uint64_t tmp[kMaxOffsetSyms];
-  for (unsigned s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+  for (s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
   for (unsigned i = 0; i < num; ++i) order[high[tmp[i] >> 22]++] = tmp[i];
   return maxFreq;
 }
@@ -100,13 +106,23 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
   depth[root] = 0;
   for (unsigned k = root; k-- > 0;) depth[k] = static_cast<uint8_t>(depth[nodeParent[k]] + 1);
 
+  // Leaves per depth. In frequency order the depths come in runs (they never
+  // grow), so runs are counted in registers: increments of one bucket in
+  // memory would wait for each other.
   unsigned counts[64] = {};
-  unsigned maxLen = 0;
+  unsigned maxLen = 0, runDepth = depth[leafParent[0]] + 1u, run = 0;
   for (unsigned i = 0; i < num; ++i) {
-    unsigned d = depth[leafParent[i]] + 1u;
-    counts[d]++;
-    maxLen = std::max(maxLen, d);
+    const unsigned d = depth[leafParent[i]] + 1u;
+    if (d != runDepth) {
+      counts[runDepth] += run;
+      maxLen = std::max(maxLen, runDepth);
+      runDepth = d;
+      run = 0;
+    }
+    ++run;
   }
+  counts[runDepth] += run;
+  maxLen = std::max(maxLen, runDepth);
   // Frequencies are halved often enough that 15 bits are never exceeded; keep
   // the code valid anyway by moving overlong leaves up (Kraft sum preserved).
   if (maxLen > kMaxCodewordLen) {
