@@ -110,6 +110,14 @@ struct BackwardBits {
   // Returns the symbol or -1 for a codeword outside a degenerate code.
   template <class Code>
   LZMS_INLINE int Symbol(Code& c) {
+    const int sym = Counted(c);
+    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
+    return sym;
+  }
+
+  // Symbol, leaving the count to the rebuild to the caller.
+  template <class Code>
+  LZMS_INLINE int Counted(Code& c) {
     Refill();
     uint32_t entry = c.table[buf >> (64 - Code::kTableBits)];
     if (entry >= 0x8000) {
@@ -121,7 +129,6 @@ struct BackwardBits {
     buf <<= len;
     avail -= len;
     c.freqs[sym]++;
-    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
     return static_cast<int>(sym);
   }
 
@@ -207,6 +214,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
 
   // The main decision's state is on every item's path: a local.
   uint32_t mainState = 0;
+  uint32_t literalsLeft = kLiteralRebuild;
 
   size_t pos = 0;
   // Bytes before pos never change again (until the x86 translation is undone).
@@ -224,8 +232,14 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   while (pos < outSize) {
     if (__builtin_expect(pos >= nextReport, 0)) LZMS_ASK(pos + 1);
     if (!rd.Bit(m.main[mainState], mainState, kMainStates - 1)) {
-      const int sym = bits.Symbol(literal);
+      // Literals come in runs: their count to the next rebuild lives in a
+      // register (in memory, every literal would wait for the last one's).
+      const int sym = bits.Counted(literal);
       if (sym < 0) return false;
+      if (__builtin_expect(--literalsLeft == 0, 0)) {
+        literal.Rebuild();
+        literalsLeft = kLiteralRebuild;
+      }
       out[pos++] = static_cast<uint8_t>(sym);
       continue;
     }
