@@ -20,8 +20,9 @@
 namespace lzms {
 namespace {
 
-constexpr uint32_t kMaxLength = 1u << 16;   // far below the format's limit
-constexpr uint32_t kMaxNice = 128;          // the largest nice length of any level
+constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
+constexpr uint32_t kMaxNice = 128;         // the largest nice length of any level
+static_assert(kMaxNice <= kMaxMatches, "the match list holds every length below the nice one");
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
 // What a level trades for size: tree nodes visited per position (and per
@@ -30,11 +31,12 @@ constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 struct LevelParams {
   unsigned depth, skipDepth;
   uint32_t nice, window;
+  bool tails;  // try a match, a literal and a repeat of the match as one step
 };
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 4096};
-  return LevelParams{12, 8, 32, 2048};
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 4096, true};
+  return LevelParams{12, 8, 32, 2048, false};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -90,7 +92,10 @@ struct ParseState {
 
 struct Node {
   uint32_t cost;
-  Item item;  // the item ending here on the cheapest path
+  Item item;      // the item ending here on the cheapest path
+  uint32_t tail;  // or, when not 0: item, a literal, then a rep0 match of this length
+
+  uint32_t Span() const { return item.length + (tail ? tail + 1 : 0); }
 };
 
 class Compressor {
@@ -100,11 +105,13 @@ class Compressor {
         size_(size),
         nice_(params.nice),
         window_(params.window),
+        tails_(params.tails),
         finder_(data, size, params.depth, params.skipDepth) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
-    nodes_.resize(window_ + nice_ + 2);
+    // A step reaches at most a match, a literal and a repeat past the window.
+    nodes_.resize(window_ + 2 * nice_ + 3);
     size_t pos = 0;
     while (pos < size_) pos = ParseWindow(pos);
     model_.bw.Flush();
@@ -159,6 +166,37 @@ class Compressor {
     if (cost < n.cost) {
       n.cost = cost;
       n.item = item;
+      n.tail = 0;
+      reach_ = std::max(reach_, to);
+    }
+  }
+
+  // A match of its full length that a single literal parts from a repeat of
+  // its own offset: offers the three items as one step (the match, the
+  // literal, then the rep0 match that takes the offset up again). Each
+  // position keeps only its cheapest path, and the path through the match
+  // and the literal often loses there, so the repeat behind it would never be
+  // tried.
+  void OfferTail(uint32_t at, uint32_t matchCost, const ParseState& s, const Item& item, const uint8_t* cur,
+                 uint32_t limit) {
+    const uint32_t len = item.length, off = item.kind == ItemKind::kLzRep ? s.q.lz[item.rep] : item.offset;
+    if (!tails_ || len + 3 > limit) return;
+    const uint8_t* next = cur + len + 1;
+    if (next[0] != next[-static_cast<ptrdiff_t>(off)] || next[1] != next[1 - static_cast<ptrdiff_t>(off)])
+      return;
+    const uint32_t tail = MatchLength(next, next - off, std::min(limit - len - 1, nice_));
+    ParseState after = s;
+    after.Apply(item);
+    uint32_t cost = matchCost + Bit(model_.m.main[after.main], 0) + literalCost_[cur[len]];
+    after.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
+    cost += LzHeader(after, true, 0) + LengthCost(tail);
+    const uint32_t to = at + len + 1 + tail;
+    while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
+    Node& n = nodes_[to];
+    if (cost < n.cost) {
+      n.cost = cost;
+      n.item = item;
+      n.tail = tail;
       reach_ = std::max(reach_, to);
     }
   }
@@ -177,6 +215,7 @@ class Compressor {
         item.length = len;
         n.cost = cost;
         n.item = item;
+        n.tail = 0;
       }
     }
   }
@@ -222,9 +261,13 @@ class Compressor {
     for (;;) {
       const size_t pos = start + i;
       if (i > 0) {
-        const Item& via = nodes_[i].item;
-        states_[i] = states_[i - via.length];
-        states_[i].Apply(via);
+        const Node& via = nodes_[i];
+        states_[i] = states_[i - via.Span()];
+        states_[i].Apply(via.item);
+        if (via.tail) {
+          states_[i].Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
+          states_[i].Apply(Item{via.tail, ItemKind::kLzRep, 0, 0, 0});
+        }
       }
       const ParseState& s = states_[i];
       const uint32_t cost = nodes_[i].cost;
@@ -250,6 +293,7 @@ class Compressor {
           continue;
         }
         OfferLengths(i, cost + LzHeader(s, true, r), 2, len, item);
+        OfferTail(i, cost + LzHeader(s, true, r) + lengthCost_[len], s, item, cur, limit);
       }
 
       // Explicit LZ matches, each length from the shortest offset that reaches it.
@@ -267,6 +311,7 @@ class Compressor {
         const unsigned slot = slotOf_(off);
         const uint32_t base = explicitBase + lzOffsetCost_[slot];
         OfferLengths(i, base, prevLen + 1, len, item);
+        OfferTail(i, base + lengthCost_[len], s, item, cur, limit);
         cover_[numCover_++] = Cover{len, base};
         prevLen = len;
       }
@@ -312,7 +357,14 @@ class Compressor {
 
     // Code the cheapest path to position i, then the long match if any.
     path_.clear();
-    for (uint32_t at = i; at > 0; at -= nodes_[at].item.length) path_.push_back(nodes_[at].item);
+    for (uint32_t at = i; at > 0; at -= nodes_[at].Span()) {
+      const Node& n = nodes_[at];
+      if (n.tail) {
+        path_.push_back(Item{n.tail, ItemKind::kLzRep, 0, 0, 0});
+        path_.push_back(Item{1, ItemKind::kLiteral, 0, 0, 0});
+      }
+      path_.push_back(n.item);
+    }
     size_t pos = start;
     for (size_t k = path_.size(); k-- > 0;) {
       model_.Encode(path_[k], data_[pos]);
@@ -343,6 +395,7 @@ class Compressor {
   size_t size_;
   const uint32_t nice_;    // a match this long is taken at once
   const uint32_t window_;  // positions per parse window
+  const bool tails_;
   MatchFinder finder_;
   OffsetSlotFinder slotOf_;
   EncoderModel model_;

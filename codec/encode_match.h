@@ -13,8 +13,8 @@
 namespace lzms {
 
 constexpr uint32_t kNoPos = 0xFFFFFFFF;
-constexpr unsigned kDeltaPowers = 4;  // spans 1, 2, 4 and 8 bytes
-constexpr unsigned kMaxMatches = 64;
+constexpr unsigned kDeltaPowers = 4;   // spans 1, 2, 4 and 8 bytes
+constexpr unsigned kMaxMatches = 128;  // room for every length up to the largest nice length
 
 struct Match {
   uint32_t length, offset;
@@ -69,7 +69,7 @@ class MatchFinder {
     if (cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0)
       out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
     if (limit < 4) return n;
-    return n + Advance<true>(pos, limit, nice, depth_, out + n);
+    return n + Advance<true>(pos, limit, nice, depth_, out + n, kMaxMatches - n);
   }
 
   // Inserts positions [from, to) without listing matches.
@@ -79,7 +79,7 @@ class MatchFinder {
       InsertDelta(pos);
       head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
       if (pos + 4 > size_) break;
-      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr);
+      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr, 0);
     }
   }
 
@@ -110,7 +110,7 @@ class MatchFinder {
   // ever longer matches, nearest first; the walk re-links the tree so pos
   // becomes its new root, which keeps insertion and search one pass.
   template <bool kRecord>
-  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out) {
+  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out, unsigned room) {
     if (nice > limit) nice = limit;
     const uint8_t* cur = data_ + pos;
     const uint32_t h = Hash(cur, 4, hashBits_);
@@ -124,7 +124,7 @@ class MatchFinder {
       const uint8_t* m = data_ + node;
       if (m[len] == cur[len]) {
         len = len + 1 + MatchLength(cur + len + 1, m + len + 1, nice - len - 1);
-        if (kRecord && len > best && n < kMaxMatches) {
+        if (kRecord && len > best && n < room) {
           best = len;
           out[n++] = Match{len, static_cast<uint32_t>(pos - node)};
         }
