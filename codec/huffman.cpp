@@ -48,13 +48,13 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
   return maxFreq;
 }
 
-// The two-queue merge over leaves sorted by frequency: leafParent[i] and
-// nodeParent[k] get the internal node that leaf i and node k were merged into.
+// The two-queue merge over leaves sorted by frequency: nodeParent[k] gets the
+// internal node that node k was merged into.
 // Sums are of type F, wide enough for all counts together. Sentinels (the
 // largest F) past the last leaf and at the node being made spare the checks
 // for an empty queue.
 template <typename F>
-void Merge(const uint64_t* order, unsigned num, uint16_t* leafParent, uint16_t* nodeParent) {
+void Merge(const uint64_t* order, unsigned num, uint16_t* nodeParent) {
   constexpr F kNone = static_cast<F>(~F{0});
   F leafFreq[kMaxOffsetSyms + 1], nodeFreq[kMaxOffsetSyms];
   for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> 16);
@@ -65,8 +65,7 @@ void Merge(const uint64_t* order, unsigned num, uint16_t* leafParent, uint16_t* 
     F sum = 0;
     for (int pick = 0; pick < 2; ++pick) {
       if (leafFreq[leaf] <= nodeFreq[node]) {  // a leaf wins a tie
-        sum += leafFreq[leaf];
-        leafParent[leaf++] = static_cast<uint16_t>(made);
+        sum += leafFreq[leaf++];
       } else {
         sum += nodeFreq[node];
         nodeParent[node++] = static_cast<uint16_t>(made);
@@ -94,35 +93,33 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
   // Internal node k (0-based creation order) is made by the k-th merge. With
   // the usual small counts, every sum stays far below 2^32 (and below the
   // sentinel), which keeps the merge on 32-bit words.
-  uint16_t leafParent[kMaxOffsetSyms], nodeParent[kMaxOffsetSyms];
+  uint16_t nodeParent[kMaxOffsetSyms];
   if (static_cast<uint64_t>(maxFreq) * num < 0xFFFFFFFFu)
-    Merge<uint32_t>(order, num, leafParent, nodeParent);
+    Merge<uint32_t>(order, num, nodeParent);
   else
-    Merge<uint64_t>(order, num, leafParent, nodeParent);
+    Merge<uint64_t>(order, num, nodeParent);
 
-  // Depths: the root is the last node made; parents are always made later.
-  uint8_t depth[kMaxOffsetSyms];
-  const unsigned root = num - 2;
-  depth[root] = 0;
-  for (unsigned k = root; k-- > 0;) depth[k] = static_cast<uint8_t>(depth[nodeParent[k]] + 1);
-
-  // Leaves per depth. In frequency order the depths come in runs (they never
-  // grow), so runs are counted in registers: increments of one bucket in
-  // memory would wait for each other.
+  // Leaves per depth, level by level. Nodes are merged in the order they
+  // were made, so nodeParent never decreases: the internal nodes of one depth
+  // are a run of indices, and their internal children the run just below it
+  // (those whose parent lies in the run). The rest of a level's 2 * width
+  // children are leaves. One scan down the indices, and nothing waits on a
+  // value just stored.
   unsigned counts[64] = {};
-  unsigned maxLen = 0, runDepth = depth[leafParent[0]] + 1u, run = 0;
-  for (unsigned i = 0; i < num; ++i) {
-    const unsigned d = depth[leafParent[i]] + 1u;
-    if (d != runDepth) {
-      counts[runDepth] += run;
-      maxLen = std::max(maxLen, runDepth);
-      runDepth = d;
-      run = 0;
+  const int root = static_cast<int>(num) - 2;
+  int lo = root, k = root - 1;  // the run [lo, hi] holds the internal nodes of depth d
+  unsigned width = 1, maxLen = 0;
+  for (unsigned d = 0;; ++d) {
+    while (k >= 0 && nodeParent[k] >= lo) --k;
+    const unsigned internal = static_cast<unsigned>(lo - 1 - k);
+    counts[d + 1] = 2 * width - internal;
+    if (internal == 0) {
+      maxLen = d + 1;
+      break;
     }
-    ++run;
+    lo = k + 1;
+    width = internal;
   }
-  counts[runDepth] += run;
-  maxLen = std::max(maxLen, runDepth);
   // Frequencies are halved often enough that 15 bits are never exceeded; keep
   // the code valid anyway by moving overlong leaves up (Kraft sum preserved).
   if (maxLen > kMaxCodewordLen) {
