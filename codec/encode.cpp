@@ -180,7 +180,7 @@ class Compressor {
   void OfferTail(uint32_t at, uint32_t matchCost, const ParseState& s, const Item& item, const uint8_t* cur,
                  uint32_t limit) {
     const uint32_t len = item.length, off = item.kind == ItemKind::kLzRep ? s.q.lz[item.rep] : item.offset;
-    if (!tails_ || len + 3 > limit) return;
+    if (len + 3 > limit) return;
     const uint8_t* next = cur + len + 1;
     if (next[0] != next[-static_cast<ptrdiff_t>(off)] || next[1] != next[1 - static_cast<ptrdiff_t>(off)])
       return;
@@ -293,7 +293,7 @@ class Compressor {
           continue;
         }
         OfferLengths(i, cost + LzHeader(s, true, r), 2, len, item);
-        OfferTail(i, cost + LzHeader(s, true, r) + lengthCost_[len], s, item, cur, limit);
+        if (tails_) OfferTail(i, cost + LzHeader(s, true, r) + lengthCost_[len], s, item, cur, limit);
       }
 
       // Explicit LZ matches, each length from the shortest offset that reaches it.
@@ -311,7 +311,7 @@ class Compressor {
         const unsigned slot = slotOf_(off);
         const uint32_t base = explicitBase + lzOffsetCost_[slot];
         OfferLengths(i, base, prevLen + 1, len, item);
-        OfferTail(i, base + lengthCost_[len], s, item, cur, limit);
+        if (tails_) OfferTail(i, base + lengthCost_[len], s, item, cur, limit);
         cover_[numCover_++] = Cover{len, base};
         prevLen = len;
       }

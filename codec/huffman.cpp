@@ -107,7 +107,7 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
   // value just stored.
   unsigned counts[64] = {};
   const int root = static_cast<int>(num) - 2;
-  int lo = root, k = root - 1;  // the run [lo, hi] holds the internal nodes of depth d
+  int lo = root, k = root - 1;  // [lo, lo + width) holds the internal nodes of depth d
   unsigned width = 1, maxLen = 0;
   for (unsigned d = 0;; ++d) {
     while (k >= 0 && nodeParent[k] >= lo) --k;
