@@ -159,14 +159,15 @@ class Compressor {
     return c;
   }
 
-  // Offers reaching `to` (relative to the window start) at `cost` with `item`.
-  void Offer(uint32_t to, uint32_t cost, const Item& item) {
+  // Offers reaching `to` (relative to the window start) at `cost` with `item`
+  // (and the literal and rep0 match of length `tail` after it, if not 0).
+  void Offer(uint32_t to, uint32_t cost, const Item& item, uint32_t tail = 0) {
     while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
     Node& n = nodes_[to];
     if (cost < n.cost) {
       n.cost = cost;
       n.item = item;
-      n.tail = 0;
+      n.tail = tail;
       reach_ = std::max(reach_, to);
     }
   }
@@ -190,15 +191,7 @@ class Compressor {
     uint32_t cost = matchCost + Bit(model_.m.main[after.main], 0) + literalCost_[cur[len]];
     after.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
     cost += LzHeader(after, true, 0) + LengthCost(tail);
-    const uint32_t to = at + len + 1 + tail;
-    while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
-    Node& n = nodes_[to];
-    if (cost < n.cost) {
-      n.cost = cost;
-      n.item = item;
-      n.tail = tail;
-      reach_ = std::max(reach_, to);
-    }
+    Offer(at + len + 1 + tail, cost, item, tail);
   }
 
   // Offers an item for every length in [from, to] (to <= nice_).
