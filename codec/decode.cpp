@@ -37,28 +37,30 @@ LZMS_INLINE void Copy16(uint8_t* dst, const uint8_t* src) {
 // with bytewise vector adds, the rest byte by byte. Nothing is written past
 // len.
 LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32_t len) {
+  const uint8_t* dstBack = dst - span;
+  const uint8_t* farBack = far - span;
   size_t i = 0;
 #if defined(__SSE2__)
   if (span >= 16) {
     for (; i + 16 <= len; i += 16) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + i));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i - span));
-      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + i - span));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstBack + i));
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(farBack + i));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
     }
   } else if (span >= 8) {
     for (; i + 8 <= len; i += 8) {
       const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(far + i));
-      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + i - span));
-      const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(far + i - span));
+      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dstBack + i));
+      const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(farBack + i));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
     }
   } else if (span == 4) {
     for (; i + 4 <= len; i += 4) {
       uint32_t a, b, c;
       std::memcpy(&a, far + i, 4);
-      std::memcpy(&b, dst + i - span, 4);
-      std::memcpy(&c, far + i - span, 4);
+      std::memcpy(&b, dstBack + i, 4);
+      std::memcpy(&c, farBack + i, 4);
       const uint32_t v = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_sub_epi8(
           _mm_add_epi8(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b))),
           _mm_cvtsi32_si128(static_cast<int>(c)))));
@@ -66,7 +68,7 @@ LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32
     }
   }
 #endif
-  for (; i < len; ++i) dst[i] = static_cast<uint8_t>(far[i] + dst[i - span] - far[i - span]);
+  for (; i < len; ++i) dst[i] = static_cast<uint8_t>(far[i] + dstBack[i] - farBack[i]);
 }
 
 // Range decoder over the front of the stream; past the end it reads zeros.
