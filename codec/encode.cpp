@@ -23,6 +23,7 @@ namespace {
 constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
 constexpr uint32_t kMaxNice = 128;         // the largest nice length of any level
 static_assert(kMaxNice <= kMaxMatches, "the match list holds every length below the nice one");
+static_assert(kMaxNice <= 255, "a tail's length fits Item::tail");
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
 // What a level trades for size: tree nodes visited per position (and per
@@ -92,11 +93,12 @@ struct ParseState {
 
 struct Node {
   uint32_t cost;
-  Item item;      // the item ending here on the cheapest path
-  uint32_t tail;  // or, when not 0: item, a literal, then a rep0 match of this length
+  Item item;  // the item ending here on the cheapest path, with its tail if any
 
-  uint32_t Span() const { return item.length + (tail ? tail + 1 : 0); }
+  uint32_t Span() const { return item.length + (item.tail ? item.tail + 1u : 0u); }
 };
+// The parse writes a node for every length it offers: kept at 16 bytes.
+static_assert(sizeof(Node) == 16);
 
 class Compressor {
  public:
@@ -160,14 +162,12 @@ class Compressor {
   }
 
   // Offers reaching `to` (relative to the window start) at `cost` with `item`
-  // (and the literal and rep0 match of length `tail` after it, if not 0).
-  void Offer(uint32_t to, uint32_t cost, const Item& item, uint32_t tail = 0) {
+  void Offer(uint32_t to, uint32_t cost, const Item& item) {
     while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
     Node& n = nodes_[to];
     if (cost < n.cost) {
       n.cost = cost;
       n.item = item;
-      n.tail = tail;
       reach_ = std::max(reach_, to);
     }
   }
@@ -189,9 +189,11 @@ class Compressor {
     ParseState after = s;
     after.Apply(item);
     uint32_t cost = matchCost + Bit(model_.m.main[after.main], 0) + literalCost_[cur[len]];
-    after.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
+    after.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
     cost += LzHeader(after, true, 0) + LengthCost(tail);
-    Offer(at + len + 1 + tail, cost, item, tail);
+    Item withTail = item;
+    withTail.tail = static_cast<uint8_t>(tail);
+    Offer(at + len + 1 + tail, cost, withTail);
   }
 
   // Offers an item for every length in [from, to] (to <= nice_).
@@ -208,7 +210,6 @@ class Compressor {
         item.length = len;
         n.cost = cost;
         n.item = item;
-        n.tail = 0;
       }
     }
   }
@@ -250,16 +251,16 @@ class Compressor {
     }
 
     uint32_t i = 0;
-    Item longItem{0, ItemKind::kLiteral, 0, 0, 0};
+    Item longItem{0, ItemKind::kLiteral, 0, 0, 0, 0};
     for (;;) {
       const size_t pos = start + i;
       if (i > 0) {
         const Node& via = nodes_[i];
         states_[i] = states_[i - via.Span()];
         states_[i].Apply(via.item);
-        if (via.tail) {
-          states_[i].Apply(Item{1, ItemKind::kLiteral, 0, 0, 0});
-          states_[i].Apply(Item{via.tail, ItemKind::kLzRep, 0, 0, 0});
+        if (via.item.tail) {
+          states_[i].Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
+          states_[i].Apply(Item{via.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
         }
       }
       const ParseState& s = states_[i];
@@ -270,7 +271,7 @@ class Compressor {
 
       // Literal.
       Offer(i + 1, cost + Bit(m.main[s.main], 0) + literalCost_[cur[0]],
-            Item{1, ItemKind::kLiteral, 0, 0, 0});
+            Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
 
       // Repeat LZ matches.
       uint32_t longLen = 0;
@@ -280,7 +281,7 @@ class Compressor {
             cur[1] != cur[1 - static_cast<ptrdiff_t>(off)])
           continue;
         const uint32_t len = MatchLength(cur, cur - off, limit);
-        const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0};
+        const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0, 0};
         if (len >= nice_) {
           if (len > longLen) longLen = len, longItem = item;
           continue;
@@ -296,7 +297,7 @@ class Compressor {
       numCover_ = 0;
       for (unsigned k = 0; k < found; ++k) {
         const uint32_t len = matches_[k].length, off = matches_[k].offset;
-        const Item item{len, ItemKind::kLzExplicit, 0, 0, off};
+        const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
         if (len >= nice_) {
           if (len > longLen + 2) longLen = len, longItem = item;
           break;
@@ -317,7 +318,7 @@ class Compressor {
           if (distance + span > pos) continue;
           const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
           if (len < 2) continue;
-          const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0};
+          const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0, 0};
           if (len >= nice_) {
             if (len > longLen) longLen = len, longItem = item;
             continue;
@@ -333,7 +334,7 @@ class Compressor {
           const uint32_t raw = static_cast<uint32_t>(distance >> p);
           const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
           if (len < 3) continue;
-          const Item item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), raw};
+          const Item item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), 0, raw};
           if (len >= nice_) {
             if (len > longLen + 2) longLen = len, longItem = item;
             continue;
@@ -352,9 +353,9 @@ class Compressor {
     path_.clear();
     for (uint32_t at = i; at > 0; at -= nodes_[at].Span()) {
       const Node& n = nodes_[at];
-      if (n.tail) {
-        path_.push_back(Item{n.tail, ItemKind::kLzRep, 0, 0, 0});
-        path_.push_back(Item{1, ItemKind::kLiteral, 0, 0, 0});
+      if (n.item.tail) {
+        path_.push_back(Item{n.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
+        path_.push_back(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
       }
       path_.push_back(n.item);
     }
