@@ -36,8 +36,7 @@ bool Decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, size
     if (IsStoredChunk(packed, raw)) {
       if (progress && progress(context, done, done + raw) < done + raw) return false;
       std::memcpy(out + done, in + at, raw);
-    }
-    else if (!DecodeStream(in + at, packed, out + done, raw, undoX86, progress, context, done))
+    } else if (!DecodeStream(in + at, packed, out + done, raw, undoX86, progress, context, done))
       return false;
     at += packed;
     done += raw;

@@ -4,7 +4,8 @@
 #include "codec/container.h"
 #include "codec/lzms.h"
 
-std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size_t chunkSize) {
+std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size_t chunkSize,
+                                          LzmsLevel level) {
   using namespace lzms;
   if (chunkSize == 0) chunkSize = inSize > 0 ? inSize : 1;
   std::vector<uint8_t> out(kHeaderSize);
@@ -18,7 +19,7 @@ std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size
 
   for (size_t done = 0; done < inSize;) {
     const size_t raw = inSize - done < chunkSize ? inSize - done : chunkSize;
-    std::vector<uint8_t> packed = LzmsCompress(in + done, raw);
+    std::vector<uint8_t> packed = LzmsCompress(in + done, raw, level);
     // A chunk that does not shrink is stored; its size then says so. (A
     // compressed chunk can never have exactly the raw size: it is written
     // only when smaller.)

@@ -4,6 +4,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/container.h"
 #include "codec/decode_tables.h"
 #include "codec/lzms.h"
@@ -25,6 +29,46 @@ LZMS_INLINE void Copy16(uint8_t* dst, const uint8_t* src) {
   uint8_t block[16];
   std::memcpy(block, src, 16);
   std::memcpy(dst, block, 16);
+}
+
+// out[i] = far[i] + out[i - span] - far[i - span] for i < len. Each byte
+// depends on the one a span back, and the distance is at least the span, so
+// blocks of up to one span (16 bytes at most) are independent: they are done
+// with bytewise vector adds, the rest byte by byte. Nothing is written past
+// len.
+LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32_t len) {
+  const uint8_t* dstBack = dst - span;
+  const uint8_t* farBack = far - span;
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (span >= 16) {
+    for (; i + 16 <= len; i += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstBack + i));
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(farBack + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
+    }
+  } else if (span >= 8) {
+    for (; i + 8 <= len; i += 8) {
+      const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(far + i));
+      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dstBack + i));
+      const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(farBack + i));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
+    }
+  } else if (span == 4) {
+    for (; i + 4 <= len; i += 4) {
+      uint32_t a, b, c;
+      std::memcpy(&a, far + i, 4);
+      std::memcpy(&b, dstBack + i, 4);
+      std::memcpy(&c, farBack + i, 4);
+      const uint32_t v = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_sub_epi8(
+          _mm_add_epi8(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b))),
+          _mm_cvtsi32_si128(static_cast<int>(c)))));
+      std::memcpy(dst + i, &v, 4);
+    }
+  }
+#endif
+  for (; i < len; ++i) dst[i] = static_cast<uint8_t>(far[i] + dstBack[i] - farBack[i]);
 }
 
 // Range decoder over the front of the stream; past the end it reads zeros.
@@ -73,16 +117,18 @@ struct BackwardBits {
   const uint8_t* begin = nullptr;
   const uint8_t* next = nullptr;  // one past the next unit to read
 
-  // Afterwards at least 49 bits are buffered: one codeword plus 30 extra bits.
+  // Afterwards at least 48 bits are buffered: one codeword plus 30 extra bits.
+  // Away from the stream's start the refill has no branch of its own: it
+  // always ors in the next eight bytes below the buffered bits and counts the
+  // whole units that fitted. The bits of a unit that fitted only in part sit
+  // below the counted ones; the next refill ors in that same unit at that
+  // same place, so they never disturb anything.
   LZMS_INLINE void Refill() {
-    if (avail > 48) return;
-    if (next - begin >= 8) {
-      // Four units at once: read as one little-endian word, the unit nearest
-      // the end lands on top, which is the reading order. Keep whole units.
+    if (__builtin_expect(next - begin >= 8, 1)) {
       uint64_t word;
       __builtin_memcpy(&word, next - 8, 8);
-      const unsigned units = (64 - avail) >> 4;
-      buf |= (word >> (64 - 16 * units)) << (64 - 16 * units - avail);
+      buf |= word >> avail;  // avail < 64 here
+      const unsigned units = (63 - avail) >> 4;
       avail += 16 * units;
       next -= 2 * units;
       return;
@@ -108,6 +154,14 @@ struct BackwardBits {
   // Returns the symbol or -1 for a codeword outside a degenerate code.
   template <class Code>
   LZMS_INLINE int Symbol(Code& c) {
+    const int sym = Counted(c);
+    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
+    return sym;
+  }
+
+  // Symbol, leaving the count to the rebuild to the caller.
+  template <class Code>
+  LZMS_INLINE int Counted(Code& c) {
     Refill();
     uint32_t entry = c.table[buf >> (64 - Code::kTableBits)];
     if (entry >= 0x8000) {
@@ -119,7 +173,6 @@ struct BackwardBits {
     buf <<= len;
     avail -= len;
     c.freqs[sym]++;
-    if (__builtin_expect(--c.untilRebuild == 0, 0)) c.Rebuild();
     return static_cast<int>(sym);
   }
 
@@ -151,6 +204,21 @@ struct Decoder {
   LzmsProgressFn report = nullptr;
   void* context = nullptr;
   size_t base = 0;
+
+  // State the hot loop touches less often than its readers: kept here, in
+  // memory, so that the range decoder, the bit reader and the position keep
+  // their registers (with everything in locals the loop spills those).
+  uint32_t matchState = 0, lzState = 0, deltaState = 0;
+  uint32_t lzRepState0 = 0, lzRepState1 = 0, deltaRepState0 = 0, deltaRepState1 = 0;
+  // Repeat queues; an item's own offset waits in `pending` until one more item
+  // has been decoded (the decoder applies it lazily, at the next match of the
+  // same kind, knowing whether anything came in between).
+  uint32_t lzReps[kNumReps + 1] = {1, 2, 3, 4};
+  uint32_t lzPending = 0;
+  size_t lzPendingEnd = 0;
+  uint64_t deltaReps[kNumReps + 1] = {1, 2, 3, 4};  // power << 32 | raw offset
+  uint64_t deltaPending = 0;
+  size_t deltaPendingEnd = 0;
 
   bool Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool undoX86);
 };
@@ -188,19 +256,9 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   deltaOffset.Init(offsetSlots, kOffsetRebuild);
   power.Init(kPowerSyms, kPowerRebuild);
 
-  // Decision states, in locals for the same reason as the readers.
-  uint32_t mainState = 0, matchState = 0, lzState = 0, deltaState = 0;
-  uint32_t lzRepState0 = 0, lzRepState1 = 0, deltaRepState0 = 0, deltaRepState1 = 0;
-
-  // Repeat queues; an item's own offset waits in `pending` until one more item
-  // has been decoded (the decoder applies it lazily, at the next match of the
-  // same kind, knowing whether anything came in between).
-  uint32_t lzReps[kNumReps + 1] = {1, 2, 3, 4};
-  uint32_t lzPending = 0;
-  size_t lzPendingEnd = 0;
-  uint64_t deltaReps[kNumReps + 1] = {1, 2, 3, 4};  // power << 32 | raw offset
-  uint64_t deltaPending = 0;
-  size_t deltaPendingEnd = 0;
+  // The main decision's state is on every item's path: a local.
+  uint32_t mainState = 0;
+  uint32_t literalsLeft = kLiteralRebuild;
 
   size_t pos = 0;
   // Bytes before pos never change again (until the x86 translation is undone).
@@ -218,8 +276,14 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   while (pos < outSize) {
     if (__builtin_expect(pos >= nextReport, 0)) LZMS_ASK(pos + 1);
     if (!rd.Bit(m.main[mainState], mainState, kMainStates - 1)) {
-      const int sym = bits.Symbol(literal);
+      // Literals come in runs: their count to the next rebuild lives in a
+      // register (in memory, every literal would wait for the last one's).
+      const int sym = bits.Counted(literal);
       if (sym < 0) return false;
+      if (__builtin_expect(--literalsLeft == 0, 0)) {
+        literal.Rebuild();
+        literalsLeft = kLiteralRebuild;
+      }
       out[pos++] = static_cast<uint8_t>(sym);
       continue;
     }
@@ -309,9 +373,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     if (__builtin_expect(pos + len > room, 0)) LZMS_ASK(pos + len);
     uint8_t* dst = out + pos;
     const uint8_t* far = dst - distance;
-    const ptrdiff_t back = static_cast<ptrdiff_t>(span);
-    for (ptrdiff_t i = 0; i < static_cast<ptrdiff_t>(len); ++i)
-      dst[i] = static_cast<uint8_t>(far[i] + dst[i - back] - far[i - back]);
+    CopyDelta(dst, far, static_cast<size_t>(span), len);
     pos += len;
     deltaPendingEnd = pos;
   }

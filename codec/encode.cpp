@@ -20,10 +20,25 @@
 namespace lzms {
 namespace {
 
-constexpr uint32_t kNiceLength = 32;        // a match this long is taken at once
-constexpr uint32_t kMaxLength = 1u << 16;   // far below the format's limit
-constexpr uint32_t kWindow = 2048;          // positions per parse window
+constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
+constexpr uint32_t kMaxNice = 128;         // the largest nice length of any level
+static_assert(kMaxNice <= kMaxMatches, "the match list holds every length below the nice one");
+static_assert(kMaxNice <= 255, "a tail's length fits Item::tail");
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
+
+// What a level trades for size: tree nodes visited per position (and per
+// position inside a long match), the match length taken at once, and the
+// positions one parse window may span.
+struct LevelParams {
+  unsigned depth, skipDepth;
+  uint32_t nice, window;
+  bool tails;  // try a match, a literal and a repeat of the match as one step
+};
+
+LevelParams ParamsOf(LzmsLevel level) {
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 4096, true};
+  return LevelParams{12, 8, 32, 2048, false};
+}
 
 // Offset slot lookup for the parser, which needs one per match considered:
 // cells keyed by the position of the top bit and the seven bits below it
@@ -78,16 +93,27 @@ struct ParseState {
 
 struct Node {
   uint32_t cost;
-  Item item;  // the item ending here on the cheapest path
+  Item item;  // the item ending here on the cheapest path, with its tail if any
+
+  uint32_t Span() const { return item.length + (item.tail ? item.tail + 1u : 0u); }
 };
+// The parse writes a node for every length it offers: kept at 16 bytes.
+static_assert(sizeof(Node) == 16);
 
 class Compressor {
  public:
-  Compressor(const uint8_t* data, size_t size) : data_(data), size_(size), finder_(data, size) {}
+  Compressor(const uint8_t* data, size_t size, const LevelParams& params)
+      : data_(data),
+        size_(size),
+        nice_(params.nice),
+        window_(params.window),
+        tails_(params.tails),
+        finder_(data, size, params.depth, params.skipDepth) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
-    nodes_.resize(kWindow + kNiceLength + 2);
+    // A step reaches at most a match, a literal and a repeat past the window.
+    nodes_.resize(window_ + 2 * nice_ + 3);
     size_t pos = 0;
     while (pos < size_) pos = ParseWindow(pos);
     model_.bw.Flush();
@@ -99,7 +125,7 @@ class Compressor {
     if (!model_.codesChanged) return;
     model_.codesChanged = false;
     for (unsigned b = 0; b < 256; ++b) literalCost_[b] = model_.literal.lens[b] << kCostShift;
-    for (uint32_t len = 1; len <= kNiceLength; ++len) lengthCost_[len] = SlowLengthCost(len);
+    for (uint32_t len = 1; len <= nice_; ++len) lengthCost_[len] = SlowLengthCost(len);
     for (unsigned s = 0; s < model_.lzOffset.num; ++s) {
       lzOffsetCost_[s] = (model_.lzOffset.lens[s] + kOffsetSlots.extra[s]) << kCostShift;
       deltaOffsetCost_[s] = (model_.deltaOffset.lens[s] + kOffsetSlots.extra[s]) << kCostShift;
@@ -111,9 +137,7 @@ class Compressor {
     const unsigned slot = SlotOf(kLengthSlots, len);
     return (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
   }
-  uint32_t LengthCost(uint32_t len) const {
-    return len <= kNiceLength ? lengthCost_[len] : SlowLengthCost(len);
-  }
+  uint32_t LengthCost(uint32_t len) const { return len <= nice_ ? lengthCost_[len] : SlowLengthCost(len); }
 
   uint32_t Bit(const Prob& p, unsigned bit) const { return costs_.Of(p, bit); }
 
@@ -137,7 +161,7 @@ class Compressor {
     return c;
   }
 
-  // Offers reaching `to` (relative to the window start) at `cost` with `item`.
+  // Offers reaching `to` (relative to the window start) at `cost` with `item`
   void Offer(uint32_t to, uint32_t cost, const Item& item) {
     while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
     Node& n = nodes_[to];
@@ -148,7 +172,31 @@ class Compressor {
     }
   }
 
-  // Offers an item for every length in [from, to] (to <= kNiceLength).
+  // A match of its full length that a single literal parts from a repeat of
+  // its own offset: offers the three items as one step (the match, the
+  // literal, then the rep0 match that takes the offset up again). Each
+  // position keeps only its cheapest path, and the path through the match
+  // and the literal often loses there, so the repeat behind it would never be
+  // tried.
+  void OfferTail(uint32_t at, uint32_t matchCost, const ParseState& s, const Item& item, const uint8_t* cur,
+                 uint32_t limit) {
+    const uint32_t len = item.length, off = item.kind == ItemKind::kLzRep ? s.q.lz[item.rep] : item.offset;
+    if (len + 3 > limit) return;
+    const uint8_t* next = cur + len + 1;
+    if (next[0] != next[-static_cast<ptrdiff_t>(off)] || next[1] != next[1 - static_cast<ptrdiff_t>(off)])
+      return;
+    const uint32_t tail = MatchLength(next, next - off, std::min(limit - len - 1, nice_));
+    ParseState after = s;
+    after.Apply(item);
+    uint32_t cost = matchCost + Bit(model_.m.main[after.main], 0) + literalCost_[cur[len]];
+    after.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
+    cost += LzHeader(after, true, 0) + LengthCost(tail);
+    Item withTail = item;
+    withTail.tail = static_cast<uint8_t>(tail);
+    Offer(at + len + 1 + tail, cost, withTail);
+  }
+
+  // Offers an item for every length in [from, to] (to <= nice_).
   // Every position offered to counts as reached, even where the offer loses:
   // a position only holds a cost once something reached it.
   void OfferLengths(uint32_t at, uint32_t base, uint32_t from, uint32_t to, Item item) {
@@ -187,11 +235,11 @@ class Compressor {
   // Parses one window starting at `start` and codes it; returns where it ends.
   size_t ParseWindow(size_t start) {
     RefreshCosts();
-    const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, kWindow));
+    const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, window_));
     nodes_[0].cost = 0;
     cleared_ = 0;  // nodes past this one are cleared when first reached
     reach_ = 0;
-    states_.resize(kWindow + 1);
+    states_.resize(window_ + 1);
     states_[0].q = model_.q;
     states_[0].main = static_cast<uint8_t>(model_.m.mainState);
     states_[0].match = static_cast<uint8_t>(model_.m.matchState);
@@ -203,13 +251,17 @@ class Compressor {
     }
 
     uint32_t i = 0;
-    Item longItem{0, ItemKind::kLiteral, 0, 0, 0};
+    Item longItem{0, ItemKind::kLiteral, 0, 0, 0, 0};
     for (;;) {
       const size_t pos = start + i;
       if (i > 0) {
-        const Item& via = nodes_[i].item;
-        states_[i] = states_[i - via.length];
-        states_[i].Apply(via);
+        const Node& via = nodes_[i];
+        states_[i] = states_[i - via.Span()];
+        states_[i].Apply(via.item);
+        if (via.item.tail) {
+          states_[i].Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
+          states_[i].Apply(Item{via.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
+        }
       }
       const ParseState& s = states_[i];
       const uint32_t cost = nodes_[i].cost;
@@ -219,7 +271,7 @@ class Compressor {
 
       // Literal.
       Offer(i + 1, cost + Bit(m.main[s.main], 0) + literalCost_[cur[0]],
-            Item{1, ItemKind::kLiteral, 0, 0, 0});
+            Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
 
       // Repeat LZ matches.
       uint32_t longLen = 0;
@@ -229,29 +281,31 @@ class Compressor {
             cur[1] != cur[1 - static_cast<ptrdiff_t>(off)])
           continue;
         const uint32_t len = MatchLength(cur, cur - off, limit);
-        const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0};
-        if (len >= kNiceLength) {
+        const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0, 0};
+        if (len >= nice_) {
           if (len > longLen) longLen = len, longItem = item;
           continue;
         }
         OfferLengths(i, cost + LzHeader(s, true, r), 2, len, item);
+        if (tails_) OfferTail(i, cost + LzHeader(s, true, r) + lengthCost_[len], s, item, cur, limit);
       }
 
       // Explicit LZ matches, each length from the shortest offset that reaches it.
-      const unsigned found = finder_.Find(pos, limit, kNiceLength, matches_);
+      const unsigned found = finder_.Find(pos, limit, nice_, matches_);
       uint32_t prevLen = 2;
       const uint32_t explicitBase = cost + LzHeader(s, false, 0);
       numCover_ = 0;
       for (unsigned k = 0; k < found; ++k) {
         const uint32_t len = matches_[k].length, off = matches_[k].offset;
-        const Item item{len, ItemKind::kLzExplicit, 0, 0, off};
-        if (len >= kNiceLength) {
+        const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
+        if (len >= nice_) {
           if (len > longLen + 2) longLen = len, longItem = item;
           break;
         }
         const unsigned slot = slotOf_(off);
         const uint32_t base = explicitBase + lzOffsetCost_[slot];
         OfferLengths(i, base, prevLen + 1, len, item);
+        if (tails_) OfferTail(i, base + lengthCost_[len], s, item, cur, limit);
         cover_[numCover_++] = Cover{len, base};
         prevLen = len;
       }
@@ -262,10 +316,10 @@ class Compressor {
           const unsigned p = static_cast<unsigned>(s.q.delta[r] >> 32);
           const size_t span = size_t{1} << p, distance = static_cast<size_t>(s.q.delta[r] & 0xFFFFFFFF) << p;
           if (distance + span > pos) continue;
-          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, kNiceLength));
+          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
           if (len < 2) continue;
-          const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0};
-          if (len >= kNiceLength) {
+          const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0, 0};
+          if (len >= nice_) {
             if (len > longLen) longLen = len, longItem = item;
             continue;
           }
@@ -278,10 +332,10 @@ class Compressor {
           const size_t span = size_t{1} << p, distance = pos - cand;
           if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
           const uint32_t raw = static_cast<uint32_t>(distance >> p);
-          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, kNiceLength));
+          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
           if (len < 3) continue;
-          const Item item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), raw};
-          if (len >= kNiceLength) {
+          const Item item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), 0, raw};
+          if (len >= nice_) {
             if (len > longLen + 2) longLen = len, longItem = item;
             continue;
           }
@@ -297,7 +351,14 @@ class Compressor {
 
     // Code the cheapest path to position i, then the long match if any.
     path_.clear();
-    for (uint32_t at = i; at > 0; at -= nodes_[at].item.length) path_.push_back(nodes_[at].item);
+    for (uint32_t at = i; at > 0; at -= nodes_[at].Span()) {
+      const Node& n = nodes_[at];
+      if (n.item.tail) {
+        path_.push_back(Item{n.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
+        path_.push_back(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
+      }
+      path_.push_back(n.item);
+    }
     size_t pos = start;
     for (size_t k = path_.size(); k-- > 0;) {
       model_.Encode(path_[k], data_[pos]);
@@ -318,7 +379,7 @@ class Compressor {
             pos, span, distance, static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength)));
       }
       model_.Encode(longItem, 0);
-      finder_.Skip(pos + 1, pos + longItem.length, kNiceLength);
+      finder_.Skip(pos + 1, pos + longItem.length, nice_);
       pos += longItem.length;
     }
     return pos;
@@ -326,6 +387,9 @@ class Compressor {
 
   const uint8_t* data_;
   size_t size_;
+  const uint32_t nice_;    // a match this long is taken at once
+  const uint32_t window_;  // positions per parse window
+  const bool tails_;
   MatchFinder finder_;
   OffsetSlotFinder slotOf_;
   EncoderModel model_;
@@ -341,7 +405,7 @@ class Compressor {
   Cover cover_[kMaxMatches];
   unsigned numCover_ = 0;
   uint32_t literalCost_[256] = {};
-  uint32_t lengthCost_[kNiceLength + 1] = {};
+  uint32_t lengthCost_[kMaxNice + 1] = {};
   uint32_t lzOffsetCost_[kMaxOffsetSyms] = {}, deltaOffsetCost_[kMaxOffsetSyms] = {};
   uint32_t powerCost_[kPowerSyms] = {};
 };
@@ -349,7 +413,7 @@ class Compressor {
 }  // namespace
 }  // namespace lzms
 
-std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize) {
+std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize, LzmsLevel level) {
   using namespace lzms;
   LargeArray<uint8_t> data(inSize);  // filtered copy, read at random by the match finder
   if (inSize) std::memcpy(data.data(), in, inSize);
@@ -361,7 +425,7 @@ std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize) {
   front.reserve(inSize / 4 + 16);
   back.reserve(inSize / 4 + 16);
   {
-    auto c = std::make_unique<Compressor>(data.data(), inSize);
+    auto c = std::make_unique<Compressor>(data.data(), inSize, ParamsOf(level));
     c->Run(&front, &back);
   }
   std::vector<uint8_t> out;

@@ -13,8 +13,8 @@
 namespace lzms {
 
 constexpr uint32_t kNoPos = 0xFFFFFFFF;
-constexpr unsigned kDeltaPowers = 4;  // spans 1, 2, 4 and 8 bytes
-constexpr unsigned kMaxMatches = 64;
+constexpr unsigned kDeltaPowers = 4;   // spans 1, 2, 4 and 8 bytes
+constexpr unsigned kMaxMatches = 128;  // room for every length up to the largest nice length
 
 struct Match {
   uint32_t length, offset;
@@ -36,12 +36,15 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 class MatchFinder {
  public:
   static constexpr unsigned kHash3Bits = 14, kDeltaHashBits = 14;
-  static constexpr unsigned kDepth = 12, kSkipDepth = 8;
   static constexpr uint32_t kNear3 = 1u << 14;
 
-  MatchFinder(const uint8_t* data, size_t size)
+  // depth: tree nodes visited per searched position; skipDepth: per position
+  // only inserted (inside a long match).
+  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth)
       : data_(data),
         size_(size),
+        depth_(depth),
+        skipDepth_(skipDepth),
         hashBits_(HashBits(size)),
         heads_(HeadsSize(hashBits_)),
         child_(2 * size) {  // every link is written before it is read
@@ -66,7 +69,7 @@ class MatchFinder {
     if (cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0)
       out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
     if (limit < 4) return n;
-    return n + Advance<true>(pos, limit, nice, kDepth, out + n);
+    return n + Advance<true>(pos, limit, nice, depth_, out + n, kMaxMatches - n);
   }
 
   // Inserts positions [from, to) without listing matches.
@@ -76,7 +79,7 @@ class MatchFinder {
       InsertDelta(pos);
       head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
       if (pos + 4 > size_) break;
-      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, kSkipDepth, nullptr);
+      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr, 0);
     }
   }
 
@@ -107,7 +110,7 @@ class MatchFinder {
   // ever longer matches, nearest first; the walk re-links the tree so pos
   // becomes its new root, which keeps insertion and search one pass.
   template <bool kRecord>
-  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out) {
+  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out, unsigned room) {
     if (nice > limit) nice = limit;
     const uint8_t* cur = data_ + pos;
     const uint32_t h = Hash(cur, 4, hashBits_);
@@ -121,7 +124,7 @@ class MatchFinder {
       const uint8_t* m = data_ + node;
       if (m[len] == cur[len]) {
         len = len + 1 + MatchLength(cur + len + 1, m + len + 1, nice - len - 1);
-        if (kRecord && len > best && n < kMaxMatches) {
+        if (kRecord && len > best && n < room) {
           best = len;
           out[n++] = Match{len, static_cast<uint32_t>(pos - node)};
         }
@@ -209,6 +212,7 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
+  const unsigned depth_, skipDepth_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
   // position for them to land: the head of pos + 4, the root of pos + 2, and

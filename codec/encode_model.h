@@ -112,6 +112,7 @@ struct Item {
   ItemKind kind;
   uint8_t rep;      // queue index of a repeat
   uint8_t power;    // delta span 2^power of an explicit delta match
+  uint8_t tail;     // for the parser: a literal and a rep0 match of this length follow (0: none)
   uint32_t offset;  // LZ offset or delta raw offset, explicit matches
 };
 

@@ -115,7 +115,8 @@ struct Prob {
   uint64_t recent = 0x0000000055555555ull;
   uint32_t zeros = 48;
 
-  uint32_t Get() const { return zeros == 0 ? 1 : zeros == 64 ? 63 : zeros; }
+  // 0 and 64 are clamped to 1 and 63, without branches.
+  uint32_t Get() const { return zeros - (zeros >> kProbBits) + ((zeros - 1) >> 31); }
   void Update(unsigned bit) {
     zeros += static_cast<uint32_t>(recent >> 63) - bit;
     recent = (recent << 1) | bit;

@@ -19,36 +19,42 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
     std::sort(order, order + num);
     return maxFreq;
   }
-  // Both digits' histograms in one pass over the counts.
-  unsigned low[64] = {}, high[64] = {};
-  for (unsigned s = 0; s < num; ++s) {
+  // Both digits' histograms in one pass over the counts, in two halves:
+  // most counts are alike (many symbols never seen), and increments of one
+  // bucket wait for each other.
+  unsigned low[64] = {}, high[64] = {}, low2[64] = {}, high2[64] = {};
+  unsigned s = 0;
+  for (; s + 1 < num; s += 2) {
     low[freqs[s] & 63]++;
     high[freqs[s] >> 6]++;
+    low2[freqs[s + 1] & 63]++;
+    high2[freqs[s + 1] >> 6]++;
   }
+  if (s < num) low[freqs[s] & 63]++, high[freqs[s] >> 6]++;
   for (unsigned b = 0, sumLow = 0, sumHigh = 0; b < 64; ++b) {
-    const unsigned l = low[b], h = high[b];
+    const unsigned l = low[b] + low2[b], h = high[b] + high2[b];
     low[b] = sumLow;
     high[b] = sumHigh;
     sumLow += l;
     sumHigh += h;
   }
   if (maxFreq < 64) {
-    for (unsigned s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    for (s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
     return maxFreq;
   }
   uint64_t tmp[kMaxOffsetSyms];
-  for (unsigned s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+  for (s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
   for (unsigned i = 0; i < num; ++i) order[high[tmp[i] >> 22]++] = tmp[i];
   return maxFreq;
 }
 
-// The two-queue merge over leaves sorted by frequency: leafParent[i] and
-// nodeParent[k] get the internal node that leaf i and node k were merged into.
+// The two-queue merge over leaves sorted by frequency: nodeParent[k] gets the
+// internal node that node k was merged into.
 // Sums are of type F, wide enough for all counts together. Sentinels (the
 // largest F) past the last leaf and at the node being made spare the checks
 // for an empty queue.
 template <typename F>
-void Merge(const uint64_t* order, unsigned num, uint16_t* leafParent, uint16_t* nodeParent) {
+void Merge(const uint64_t* order, unsigned num, uint16_t* nodeParent) {
   constexpr F kNone = static_cast<F>(~F{0});
   F leafFreq[kMaxOffsetSyms + 1], nodeFreq[kMaxOffsetSyms];
   for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> 16);
@@ -59,8 +65,7 @@ void Merge(const uint64_t* order, unsigned num, uint16_t* leafParent, uint16_t* 
     F sum = 0;
     for (int pick = 0; pick < 2; ++pick) {
       if (leafFreq[leaf] <= nodeFreq[node]) {  // a leaf wins a tie
-        sum += leafFreq[leaf];
-        leafParent[leaf++] = static_cast<uint16_t>(made);
+        sum += leafFreq[leaf++];
       } else {
         sum += nodeFreq[node];
         nodeParent[node++] = static_cast<uint16_t>(made);
@@ -88,24 +93,32 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
   // Internal node k (0-based creation order) is made by the k-th merge. With
   // the usual small counts, every sum stays far below 2^32 (and below the
   // sentinel), which keeps the merge on 32-bit words.
-  uint16_t leafParent[kMaxOffsetSyms], nodeParent[kMaxOffsetSyms];
+  uint16_t nodeParent[kMaxOffsetSyms];
   if (static_cast<uint64_t>(maxFreq) * num < 0xFFFFFFFFu)
-    Merge<uint32_t>(order, num, leafParent, nodeParent);
+    Merge<uint32_t>(order, num, nodeParent);
   else
-    Merge<uint64_t>(order, num, leafParent, nodeParent);
+    Merge<uint64_t>(order, num, nodeParent);
 
-  // Depths: the root is the last node made; parents are always made later.
-  uint8_t depth[kMaxOffsetSyms];
-  const unsigned root = num - 2;
-  depth[root] = 0;
-  for (unsigned k = root; k-- > 0;) depth[k] = static_cast<uint8_t>(depth[nodeParent[k]] + 1);
-
+  // Leaves per depth, level by level. Nodes are merged in the order they
+  // were made, so nodeParent never decreases: the internal nodes of one depth
+  // are a run of indices, and their internal children the run just below it
+  // (those whose parent lies in the run). The rest of a level's 2 * width
+  // children are leaves. One scan down the indices, and nothing waits on a
+  // value just stored.
   unsigned counts[64] = {};
-  unsigned maxLen = 0;
-  for (unsigned i = 0; i < num; ++i) {
-    unsigned d = depth[leafParent[i]] + 1u;
-    counts[d]++;
-    maxLen = std::max(maxLen, d);
+  const int root = static_cast<int>(num) - 2;
+  int lo = root, k = root - 1;  // [lo, lo + width) holds the internal nodes of depth d
+  unsigned width = 1, maxLen = 0;
+  for (unsigned d = 0;; ++d) {
+    while (k >= 0 && nodeParent[k] >= lo) --k;
+    const unsigned internal = static_cast<unsigned>(lo - 1 - k);
+    counts[d + 1] = 2 * width - internal;
+    if (internal == 0) {
+      maxLen = d + 1;
+      break;
+    }
+    lo = k + 1;
+    width = internal;
   }
   // Frequencies are halved often enough that 15 bits are never exceeded; keep
   // the code valid anyway by moving overlong leaves up (Kraft sum preserved).

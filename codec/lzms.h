@@ -10,12 +10,16 @@
 // never reads or writes outside the two buffers, whatever the input.
 bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 
+// How hard the encoder searches. Every level writes an ordinary stream that
+// any LZMS decoder restores; kMax is smaller and several times slower.
+enum class LzmsLevel { kNormal, kMax };
+
 // Raw LZMS stream of `in` (at most 2 GiB - 1; the packer's blocks are 32 MiB
 // at most). Decodable by LzmsDecompress given inSize, and by Windows' own
-// decoder. Memory: about 9 bytes per input byte (a binary tree of two links
-// per position, and the filtered copy of the input) plus at most 5 MiB of
-// hash tables.
-std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize);
+// decoder. Memory, at every level: about 9 bytes per input byte (a binary
+// tree of two links per position, and the filtered copy of the input) plus at
+// most 5 MiB of hash tables.
+std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize, LzmsLevel level = LzmsLevel::kNormal);
 
 // Buffered container (24-byte header, then chunks). Same contract as the
 // Compression API's Decompress for buffered LZMS: true when the whole buffer
@@ -41,4 +45,5 @@ bool LzmsBufferedDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t o
 
 // Buffered container of `in`, cut into chunks of chunkSize bytes (0: one chunk
 // holding everything).
-std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size_t chunkSize = 0);
+std::vector<uint8_t> LzmsBufferedCompress(const uint8_t* in, size_t inSize, size_t chunkSize = 0,
+                                          LzmsLevel level = LzmsLevel::kNormal);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/lzms.h"
+
 // Format constants shared by the writer and the reader.
 inline constexpr uint64_t kPackBlockSize = 0x2000000;  // 32 MiB, the largest raw block
 inline constexpr uint64_t kPackTrailerSize = 24;
@@ -38,6 +40,7 @@ struct PackOptions {
   std::filesystem::path signCert, signKey;  // both or neither
   unsigned threads = 0;                     // 0: one per core
   bool progress = true;                     // progress lines on stderr
+  LzmsLevel level = LzmsLevel::kNormal;     // the encoder's effort (not stored: any level decodes alike)
 };
 
 struct PackSummary {

@@ -72,7 +72,7 @@ bool ReadStream(const std::vector<PackInput>& files, const std::vector<uint64_t>
 // (read again, from the cache, rather than kept). At most `window` compressed
 // blocks wait for their turn, bounding memory.
 bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uint32_t blockCount,
-                    unsigned threads, bool progress, Sha256State* stream,
+                    unsigned threads, bool progress, LzmsLevel level, Sha256State* stream,
                     const std::function<bool(const std::vector<uint8_t>&, const PackBlockSum&)>& write,
                     std::string* error) {
   std::vector<uint64_t> starts;
@@ -111,7 +111,7 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
       const bool ok = ReadStream(files, starts, offset, raw.data(), n, &why);
       uint64_t sum = 0;
       if (ok) {
-        packed = LzmsBufferedCompress(raw.data(), n, 0);
+        packed = LzmsBufferedCompress(raw.data(), n, 0, level);
         sum = Xxh64(raw.data(), n);
       }
       std::lock_guard<std::mutex> lock(mutex);
@@ -243,8 +243,8 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   std::string blockError;
   Sha256State stream;
   Sha256Begin(&stream);
-  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, &stream, writeBlock,
-                      &blockError)) {
+  if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, options.level, &stream,
+                      writeBlock, &blockError)) {
     out.close();
     return fail(blockError);
   }

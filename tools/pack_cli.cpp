@@ -10,7 +10,8 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  norvale-pack build --stub STUB.exe --input DIR [--version V] --out SETUP.exe\n"
-    "                     [--sign-cert CERT.pem --sign-key KEY.pem] [--threads N] [--quiet]\n"
+    "                     [--sign-cert CERT.pem --sign-key KEY.pem] [--level normal|max]\n"
+    "                     [--threads N] [--quiet]\n"
     "  norvale-pack list SETUP.exe\n"
     "  norvale-pack verify SETUP.exe\n";
 
@@ -70,6 +71,10 @@ int Build(const std::vector<std::string>& args) {
       options.signKey = value;
     else if (flag == "--version")
       options.version = value, haveVersion = true;
+    else if (flag == "--level" && (value == "normal" || value == "max"))
+      options.level = value == "max" ? LzmsLevel::kMax : LzmsLevel::kNormal;
+    else if (flag == "--level")
+      return Usage("--level is normal or max, not " + value);
     else if (flag == "--threads")
       options.threads = static_cast<unsigned>(std::stoul(value));
     else
@@ -86,13 +91,15 @@ int Build(const std::vector<std::string>& args) {
   for (const std::string& warning : summary.warnings)
     fprintf(stderr, "norvale-pack: warning: %s\n", warning.c_str());
   if (!built) return Fail(error);
-  fprintf(stderr,
-          "norvale-pack: %s: %llu files, %llu bytes raw, %llu bytes packed (%.1f%%), %llu blocks, %.2f s\n",
-          options.out.string().c_str(), static_cast<unsigned long long>(summary.files),
-          static_cast<unsigned long long>(summary.rawSize),
-          static_cast<unsigned long long>(summary.packedSize),
-          summary.rawSize ? 100.0 * summary.packedSize / summary.rawSize : 100.0,
-          static_cast<unsigned long long>(summary.blocks), summary.seconds);
+  fprintf(
+      stderr,
+      "norvale-pack: %s: %llu files, %llu bytes raw, %llu bytes packed (%.1f%%) at level %s, %llu blocks, "
+      "%.2f s\n",
+      options.out.string().c_str(), static_cast<unsigned long long>(summary.files),
+      static_cast<unsigned long long>(summary.rawSize), static_cast<unsigned long long>(summary.packedSize),
+      summary.rawSize ? 100.0 * summary.packedSize / summary.rawSize : 100.0,
+      options.level == LzmsLevel::kMax ? "max" : "normal", static_cast<unsigned long long>(summary.blocks),
+      summary.seconds);
   fprintf(stderr, "norvale-pack: version %s%s; stub %llu bytes, package %llu bytes\n",
           options.version.c_str(), haveVersion ? "" : " (from the product's version block)",
           static_cast<unsigned long long>(summary.stubSize),

@@ -105,6 +105,25 @@ TEST_F(PackCliTest, ListAndVerifyReportTheWholePackageAndCatchDamage) {
   EXPECT_EQ(RunPackCommand({"verify", (dir.path / "cut.exe").string()}), 1);
 }
 
+// --level picks the encoder's effort; either way the package reads and
+// verifies alike, and a level the packer does not know is refused.
+TEST_F(PackCliTest, LevelOptionPacksBothLevelsAndRefusesOthers) {
+  WriteBytes(input / "big.txt", Text(300000, 4));
+  const fs::path normal = dir.path / "normal.exe", max = dir.path / "max.exe";
+  ASSERT_EQ(Pack(stub, input, normal, "1.2.3", {"--level", "normal"}), 0);
+  ASSERT_EQ(Pack(stub, input, max, "1.2.3", {"--level", "max"}), 0);
+  for (const fs::path& file : {normal, max}) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunPackCommand({"verify", file.string()}), 0) << file;
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("whole"), std::string::npos) << file;
+  }
+  EXPECT_NE(ReadBytes(max), ReadBytes(normal));  // the level reached the encoder
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Pack(stub, input, out, "1.2.3", {"--level", "fast"}), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("--level is normal or max"), std::string::npos);
+  EXPECT_FALSE(fs::exists(out));
+}
+
 // Signing with osslsigncode: the certificate table follows the trailer after
 // 0 to 7 padding bytes and the PE entry reaches the file's end, so the setup
 // program still finds its package.
