@@ -148,6 +148,27 @@ TEST_F(RollbackTest, FileInUseFailsAfterTheWaitAndRollsBack) {
   EXPECT_EQ(Registered(), L"1.0");
 }
 
+// The product still runs (it ignored the request to quit): its executable is
+// renamed aside, which Windows allows for a running program, the new one is
+// written, and the old file goes once it is free, at the latest with the
+// next run.
+TEST_F(RollbackTest, ARunningProgramIsMovedAsideAndGoesWithTheNextRun) {
+  CreateDirectories(dir);
+  const std::wstring exe = dir + L"\\Norvale-Lockra.exe";
+  ASSERT_TRUE(CopyFileW(StandinExe().c_str(), exe.c_str(), FALSE));
+  HANDLE running = StartStandinIn(dir, L"--ignore-quit");
+  ASSERT_NE(running, nullptr);
+  ASSERT_TRUE(WaitForTrayWindows(1));
+  ASSERT_TRUE(BeginInstallTransaction(dir, {L"Norvale-Lockra.exe"}, false));
+  EXPECT_TRUE(MoveAsideBeforeWrite(exe)) << "a running program can be renamed";
+  WriteFileText(exe, "new version");
+  CommitInstallTransaction();
+  EXPECT_EQ(ReadFileText(exe), "new version");
+  EndAndClose(running);
+  EXPECT_TRUE(RecoverInterruptedInstall(dir));
+  EXPECT_FALSE(FileExists(dir + L"\\" + kRollbackFolderName)) << "nothing is left aside";
+}
+
 // The setup program ended hard while it replaces the files: the next run
 // puts the previous version back before anything else, and a good update
 // then goes through.
