@@ -12,8 +12,12 @@ if [ $# -gt 0 ] || [ ! -f "$BASELINE" ]; then exec "$OUT/lzms_bench" "$@"; fi
 table="$(mktemp)"
 trap 'rm -f "$table"' EXIT
 status=0
-"$OUT/lzms_bench" | tee "$table" || status=$?
-# Table rows: name, size, ours, wimlib, ratio, "|", ... Names hold spaces.
+"$OUT/lzms_bench" >"$table" || status=$?
+# The table and whatever came before it, then the notes, then the two lines
+# that sum the run up, which stay last.
+head -n -2 "$table"
+# Table rows: name, size, ours, max, wimlib, ratio, max ratio, "|", ...
+# Names hold spaces.
 awk -v baseline="$BASELINE" '
   BEGIN {
     FS = "\t"
@@ -26,12 +30,12 @@ awk -v baseline="$BASELINE" '
   {
     bar = 0
     for (i = 1; i <= NF; i++) if ($i == "|") { bar = i; break }
-    if (bar < 6) next
+    if (bar < 8) next
     name = $1
-    for (i = 2; i <= bar - 5; i++) name = name " " $i
+    for (i = 2; i <= bar - 7; i++) name = name " " $i
     if (!(name in usual)) next
     seen[name] = 1
-    ratio = $(bar - 3) / $(bar - 2)
+    ratio = $(bar - 5) / $(bar - 3)
     move = (ratio / usual[name] - 1) * 100
     if (move > noise[name] || move < -noise[name])
       printf "note: %s: size ratio %.4f against its usual %.4f (%+.2f %%, beyond its noise of %.2f %%)\n",
@@ -40,4 +44,5 @@ awk -v baseline="$BASELINE" '
   END {
     for (name in usual) if (!(name in seen)) printf "note: %s: not measured in this run\n", name
   }' "$table"
+tail -n 2 "$table"
 exit "$status"
