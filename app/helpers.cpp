@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cwchar>
 
@@ -144,4 +145,39 @@ bool Utf8ToWideStrict(const std::string& bytes, std::wstring* text) {
   text->assign(static_cast<size_t>(n), L'\0');
   return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
                              text->data(), n) == n;
+}
+
+bool ReadSmallFile(const std::wstring& path, std::string* bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20);
+  if (ok) {
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr) &&
+                            got == bytes->size());
+  }
+  CloseHandle(file);
+  if (!ok) bytes->clear();
+  return ok;
+}
+
+std::vector<std::string> CompleteLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+  }
+  return lines;
+}
+
+void RemoveEmptyFolders(const std::wstring& dir, std::vector<std::wstring> folders,
+                        bool (*skip)(const std::wstring& dir, const std::wstring& folder)) {
+  auto depth = [](const std::wstring& name) { return std::count(name.begin(), name.end(), L'\\'); };
+  std::stable_sort(folders.begin(), folders.end(),
+                   [&](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
+  for (const std::wstring& folder : folders)
+    if (!skip || !skip(dir, folder)) RemoveDirectoryW((dir + L"\\" + folder).c_str());
 }

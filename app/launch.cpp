@@ -107,7 +107,7 @@ void ReadSwitchesAndMode(const wchar_t* line) {
   packagePresent = hasPackage;
   // A setup file that still shows where its package was (a trailer, or bytes
   // after its image) is damaged: neither an installer nor an uninstaller.
-  if (!hasPackage && CarriesUnreadablePackage()) InstallerState.damagedPackage = true;
+  InstallerState.damagedPackage = !hasPackage && CarriesUnreadablePackage();
   if (!hasPackage || HasSwitch(line, L"/uninstall"))
     InstallerState.mode = Uninstall;
   else if (HasSwitch(line, L"/update"))

@@ -9,6 +9,9 @@
 
 #include <string>
 
+#include "app/log.h"
+#include "app/state.h"
+
 namespace {
 
 constexpr wchar_t kLockName[] = L"Norvale-Lockra-setup.lock";
@@ -45,6 +48,13 @@ bool TakeSetupLock(uint32_t waitMs) {
     if (GetTickCount64() >= deadline) return false;
     Sleep(kRetryMs);
   }
+}
+
+bool TakeSetupLockForRun() {
+  if (TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) return true;
+  LogLine(L"another install, update or uninstall holds the lock: nothing changed");
+  SetErrorText(kSetupBusyMessage);
+  return false;
 }
 
 void PrepareLockHandOver() {

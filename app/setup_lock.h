@@ -17,6 +17,12 @@ inline constexpr uint32_t kSilentLockWaitMs = 10000;
 // system closes the holder's handle.
 bool TakeSetupLock(uint32_t waitMs);
 
+// The first step of every install, update and uninstall: the lock, waited
+// for as long as kSilentLockWaitMs by a silent run and not at all by a
+// window. False, with the reason in errorText and the log, when another run
+// holds it.
+bool TakeSetupLockForRun();
+
 // The relocated uninstaller receives the lock of the uninstaller that starts
 // it: the handle is inherited, so the lock is never free in between.
 // PrepareLockHandOver runs in the parent right before it starts the copy

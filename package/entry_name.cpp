@@ -5,6 +5,8 @@
 #include <set>
 #include <string_view>
 
+#include "app/helpers.h"
+
 namespace {
 
 bool IsDeviceName(std::wstring_view component) {
@@ -43,12 +45,8 @@ bool IsWindowsEntryName(const std::string& name) {
   if (name.empty()) return false;
   // Strict conversion: invalid UTF-8 would become replacement characters,
   // and two different names the same file.
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
-                                    nullptr, 0);
-  if (n <= 0) return false;
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()), wide.data(),
-                      n);
+  std::wstring wide;
+  if (!Utf8ToWideStrict(name, &wide)) return false;
   for (size_t start = 0;;) {
     const size_t end = wide.find(L'\\', start);
     if (!IsWindowsComponent(

@@ -67,9 +67,6 @@ static bool ReadHeader(HANDLE file) {
   uint64_t offset;
   memcpy(&offset, trailer, 8);
   InstallerState.payloadOffset = offset;
-  // From here on the file says it carries a package: a header that does not
-  // read is a damaged setup file, not an uninstaller.
-  InstallerState.damagedPackage = true;
 
   char magic[4];
   uint32_t format, length;
@@ -81,12 +78,10 @@ static bool ReadHeader(HANDLE file) {
   if (!ReadExact(file, version, length) || !ReadExact(file, &total, 8)) return false;
   InstallerState.version.assign(version, version + length);  // one byte, one UTF-16 unit
   InstallerState.bytesTotal.store(total);
-  InstallerState.damagedPackage = false;
   return true;
 }
 
 bool ReadPackageIndex() {
-  InstallerState.damagedPackage = false;
   InstallerState.payloadOffset = 0;  // until a trailer is found (CarriesUnreadablePackage reads it)
   HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

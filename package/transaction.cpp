@@ -106,24 +106,11 @@ bool WriteWhole(const std::wstring& path, const std::string& text, bool append) 
 // journal that exists but was never finished.
 bool ReadJournal(const std::wstring& dir, Plan* plan, bool* cut) {
   *cut = false;
-  HANDLE file = CreateFileW(JournalPath(dir).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
   std::string text;
-  LARGE_INTEGER size{};
-  if (GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20)) {
-    text.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (!ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size())
-      text.clear();
-  }
-  CloseHandle(file);
+  if (!IsFile(JournalPath(dir))) return false;
+  ReadSmallFile(JournalPath(dir), &text);
   *cut = true;
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
-  }
+  const std::vector<std::string> lines = CompleteLines(text);
   if (lines.size() < 5 || lines[0] != kFirstLine || lines[1].rfind("attempt: ", 0) != 0) return false;
   const std::string attempt = lines[1].substr(9);
   if (attempt.empty() || attempt.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -155,8 +142,6 @@ bool ReadJournal(const std::wstring& dir, Plan* plan, bool* cut) {
   return true;
 }
 
-size_t Depth(const std::wstring& name) { return std::count(name.begin(), name.end(), L'\\'); }
-
 // Puts the folder back as the journal found it. True when everything kept
 // aside is back, so that the journal may go.
 bool RollBack(const Plan& plan) {
@@ -173,10 +158,7 @@ bool RollBack(const Plan& plan) {
       if (!MoveFileExW(KeptAside(plan, i).c_str(), path.c_str(), 0)) whole = false;
     }
   }
-  std::vector<std::wstring> folders = plan.folders;
-  std::stable_sort(folders.begin(), folders.end(),
-                   [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
-  for (const std::wstring& folder : folders) RemoveDirectoryW((dir + L"\\" + folder).c_str());
+  RemoveEmptyFolders(dir, plan.folders);
   const std::wstring keptUi = AttemptFolder(plan) + L"\\ui";
   if (plan.uiMoved && IsFolder(keptUi)) {
     RemoveDirectoryW((dir + L"\\ui").c_str());

@@ -76,11 +76,7 @@ Ownership JudgeOwnership(const std::wstring& dir) {
 
 bool RunInstall() {
   // One run at a time: a silent one waits a little, a window says so.
-  if (!TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
-    LogLine(L"another install, update or uninstall holds the lock: nothing changed");
-    SetErrorText(kSetupBusyMessage);
-    return false;
-  }
+  if (!TakeSetupLockForRun()) return false;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const std::wstring& dir = InstallerState.installDir;
   const std::wstring exePath = dir + L"\\" + kProductExe;

@@ -50,16 +50,7 @@ std::string FormatInstallRecord(const InstallRecord& record) {
 
 InstallRecord ParseInstallRecord(const std::string& text) {
   InstallRecord record;
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) return record;  // the last line always ends
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
+  const std::vector<std::string> lines = CompleteLines(text);
   if (lines.size() < 3 || lines[0] != kFirstLine) return record;
   if (lines[1] == "folder created: yes")
     record.createdFolder = true;
@@ -87,19 +78,8 @@ InstallRecord ParseInstallRecord(const std::string& text) {
 }
 
 InstallRecord ReadInstallRecord(const std::wstring& dir) {
-  HANDLE file = CreateFileW((dir + L"\\" + kInstallRecordName).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return InstallRecord();
   std::string text;
-  LARGE_INTEGER size{};
-  // A record is a few kilobytes; anything above 64 MiB is not one.
-  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
-    text.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (!ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size())
-      text.clear();
-  }
-  CloseHandle(file);
+  if (!ReadSmallFile(dir + L"\\" + kInstallRecordName, &text)) return InstallRecord();
   return ParseInstallRecord(text);
 }
 

@@ -1,8 +1,6 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include <algorithm>
-
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/setup_lock.h"
@@ -34,8 +32,6 @@ bool ReachedThroughLink(const std::wstring& dir, const std::wstring& name) {
   return false;
 }
 
-size_t Depth(const std::wstring& name) { return std::count(name.begin(), name.end(), L'\\'); }
-
 // The recorded files, then the recorded folders deepest first and the
 // installation folder, each only when nothing else is left in it.
 void RemoveRecordedItems(const std::wstring& dir, const InstallRecord& record) {
@@ -45,11 +41,7 @@ void RemoveRecordedItems(const std::wstring& dir, const InstallRecord& record) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path.c_str());
   }
-  std::vector<std::wstring> folders = record.folders;
-  std::stable_sort(folders.begin(), folders.end(),
-                   [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
-  for (const std::wstring& folder : folders)
-    if (!ReachedThroughLink(dir, folder)) RemoveDirectoryW((dir + L"\\" + folder).c_str());
+  RemoveEmptyFolders(dir, record.folders, ReachedThroughLink);
   RemoveDirectoryW(dir.c_str());
 }
 
@@ -70,11 +62,7 @@ bool RunUninstall() {
     SetErrorText(kDamagedSetupMessage);
     return false;
   }
-  if (!TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
-    LogLine(L"another install, update or uninstall holds the lock: nothing changed");
-    SetErrorText(kSetupBusyMessage);
-    return false;
-  }
+  if (!TakeSetupLockForRun()) return false;
   // An install that a crash interrupted is undone first, so that what is
   // judged below is what the product really owns.
   RecoverInterruptedInstall(dir);
