@@ -1,9 +1,12 @@
 // Reading the integrity section. Layout (little-endian, B blocks):
-// "HLVXSUMS", version 1 (4), block count B (4), XXH64 of the head (8: header,
+// "HLVXSUMS", version 2 (4), block count B (4), XXH64 of the head (8: header,
 // entry table and block count), B times {raw size (4), compressed size (4),
 // XXH64 of the compressed bytes (8), XXH64 of the raw bytes (8)}, SHA-256 of
-// the content stream (32, not checked here), XXH64 of all the section's bytes
-// before it (8). 64 + 24*B bytes, ending at the trailer.
+// the content stream (32, not checked here), the packer settings (8: the
+// level, 0 or 1, then seven zero bytes; the level is not needed here, any
+// level decodes alike, but another value is damage), XXH64 of all the
+// section's bytes before it (8). 72 + 24*B bytes, ending at the trailer.
+// Version 1, from earlier packers, lacks the settings: 64 + 24*B bytes.
 #include "package/integrity.h"
 
 #include <cstring>
@@ -53,13 +56,19 @@ bool CheckSection(HANDLE file, uint64_t headStart, uint64_t headEnd, uint32_t bl
     sizes.insert(sizes.end(), header, header + 2);
   }
   if (at == packageEnd) return true;  // no section
-  if (packageEnd - at != 64 + 24 * static_cast<uint64_t>(blockCount)) return false;
-  std::vector<uint8_t> section(static_cast<size_t>(packageEnd - at));
+  // The size tells the version apart before anything is read; the version
+  // field must then agree with it.
+  const uint64_t settingsLess = 64 + 24 * static_cast<uint64_t>(blockCount);
+  const uint64_t size = packageEnd - at;
+  if (size != settingsLess && size != settingsLess + 8) return false;
+  const uint32_t version = size == settingsLess ? 1 : 2;
+  std::vector<uint8_t> section(static_cast<size_t>(size));
   if (!ReadAt(file, at, section.data(), static_cast<DWORD>(section.size()))) return false;
   const size_t end = section.size() - 8;
-  if (memcmp(section.data(), kSectionMagic, 8) != 0 || Get(&section[8], 4) != 1 ||
+  if (memcmp(section.data(), kSectionMagic, 8) != 0 || Get(&section[8], 4) != version ||
       Get(&section[12], 4) != blockCount || Xxh64(section.data(), end) != Get(&section[end], 8))
     return false;
+  if (version == 2 && Get(&section[end - 8], 8) > 1) return false;  // a level above max, or other settings
   for (uint32_t b = 0; b < blockCount; ++b) {
     const uint8_t* entry = &section[24 + 24 * static_cast<size_t>(b)];
     if (Get(entry, 4) != sizes[2 * b] || Get(entry + 4, 4) != sizes[2 * b + 1]) return false;

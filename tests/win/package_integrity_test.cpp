@@ -92,7 +92,8 @@ TEST_F(IntegrityTest, DamagedHeadOrSectionFailsBeforeAnythingIsWritten) {
       {"a block's raw size", true, s + 24, 0x01},
       {"a block's compressed size", true, s + 24 + 24 + 4, 0x01},
       {"a block's checksum", true, s + 24 + 16, 0x80},
-      {"stream hash", true, section.size() - 9, 0x01},
+      {"stream hash", true, section.size() - 17, 0x01},
+      {"packer settings", true, section.size() - 16, 0x01},
       {"the section's own checksum", true, section.size() - 1, 0x01},
   };
   for (const auto& c : cases) {
@@ -109,6 +110,40 @@ TEST_F(IntegrityTest, DamagedHeadOrSectionFailsBeforeAnythingIsWritten) {
     EXPECT_FALSE(Extract(package, q)) << size;
     EXPECT_EQ(ErrorText(), kDamaged) << size;
     EXPECT_FALSE(FileExists(InstallerState.installDir)) << size;
+  }
+}
+
+// Sections whose own checksum matches: one from before the packer recorded
+// its settings installs, as does one packed at level max; settings other
+// than a known level, or a version field that does not fit the layout, are
+// damage.
+TEST_F(IntegrityTest, SectionVersionsAndPackerSettings) {
+  const std::vector<uint8_t> none, zero(8, 0);
+  const struct {
+    const char* what;
+    uint32_t version;
+    std::vector<uint8_t> settings;
+    bool installs;
+  } cases[] = {
+      {"version 1, without settings", 1, none, true},
+      {"version 2 at level max", 2, {1, 0, 0, 0, 0, 0, 0, 0}, true},
+      {"a level above max", 2, {2, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"the second settings byte set", 2, {0, 1, 0, 0, 0, 0, 0, 0}, false},
+      {"the last settings byte set", 2, {1, 0, 0, 0, 0, 0, 0, 0x80}, false},
+      {"version 1 with settings", 1, zero, false},
+      {"version 2 without settings", 2, none, false},
+      {"version 3", 3, zero, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Extract(package, IntegritySection(package, blocks, stream, c.version, c.settings)), c.installs)
+        << c.what;
+    if (c.installs) {
+      EXPECT_EQ(InstallerState.bytesDone.load(), stream.size()) << c.what;
+      RemoveTree(InstallerState.installDir);
+    } else {
+      EXPECT_EQ(ErrorText(), kDamaged) << c.what;
+      EXPECT_FALSE(FileExists(InstallerState.installDir)) << c.what;
+    }
   }
 }
 

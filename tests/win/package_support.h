@@ -101,14 +101,18 @@ inline std::vector<uint8_t> PackageBytes(const std::string& version, const std::
 
 // The integrity section for a package made by PackageBytes from these blocks
 // and their stream (the stream hash is left zero: the setup program does
-// not read it).
+// not read it), with this version field and these packer settings (by
+// default those of the current version at level normal; none lays the
+// section out as version 1 does).
 inline std::vector<uint8_t> IntegritySection(const std::vector<uint8_t>& package,
                                              const std::vector<TestBlock>& blocks,
-                                             const std::vector<uint8_t>& stream) {
+                                             const std::vector<uint8_t>& stream, uint32_t version = 2,
+                                             const std::vector<uint8_t>& settings = std::vector<uint8_t>(8,
+                                                                                                         0)) {
   size_t head = package.size(), at = 0;
   for (const TestBlock& b : blocks) head -= 8 + b.packed.size();
   std::vector<uint8_t> out = {'H', 'L', 'V', 'X', 'S', 'U', 'M', 'S'};
-  PutLe(&out, 1, 4);
+  PutLe(&out, version, 4);
   PutLe(&out, blocks.size(), 4);
   PutLe(&out, Xxh64(package.data(), head), 8);
   for (const TestBlock& b : blocks) {
@@ -119,6 +123,7 @@ inline std::vector<uint8_t> IntegritySection(const std::vector<uint8_t>& package
     at += b.rawSize;
   }
   out.resize(out.size() + 32);
+  out.insert(out.end(), settings.begin(), settings.end());
   PutLe(&out, Xxh64(out.data(), out.size()), 8);
   return out;
 }
