@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ struct PackOptions {
   std::filesystem::path signCert, signKey;  // both or neither
   unsigned threads = 0;                     // 0: one per core
   bool progress = true;                     // progress lines on stderr
-  LzmsLevel level = LzmsLevel::kNormal;     // the encoder's effort (not stored: any level decodes alike)
+  LzmsLevel level = LzmsLevel::kNormal;     // the encoder's effort, recorded in the integrity section
 };
 
 struct PackSummary {
@@ -70,6 +71,7 @@ struct PackIntegrity {
   uint64_t headSum = 0;  // XXH64 of header, entry table and block count
   std::vector<PackBlockSum> blocks;
   uint8_t streamSha256[32] = {};
+  std::optional<LzmsLevel> level;  // the packing level; none in a version 1 section
 };
 struct PackageInfo {
   uint64_t offset = 0, length = 0, trailerOffset = 0, fileSize = 0;
@@ -97,10 +99,10 @@ bool CollectInputFiles(const std::filesystem::path& dir, std::vector<PackInput>*
 std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::vector<PackInput>& files,
                                        uint64_t totalSize, uint32_t blockCount);
 
-// The integrity section of a package with these blocks; headSum is the XXH64
-// of EncodePackageHead's bytes.
+// The integrity section of a package with these blocks, packed at this
+// level; headSum is the XXH64 of EncodePackageHead's bytes.
 std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackBlockSum>& blocks,
-                                            const uint8_t streamSha256[32]);
+                                            const uint8_t streamSha256[32], LzmsLevel level);
 
 // Reads the section in bytes (everything between the last block and the
 // trailer) for a package with these blocks. Empty when it is sound and agrees

@@ -251,7 +251,7 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   uint8_t streamSha256[32];
   Sha256End(&stream, streamSha256);
   const std::vector<uint8_t> section =
-      EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, streamSha256);
+      EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, streamSha256, options.level);
   out.write(reinterpret_cast<const char*>(section.data()), static_cast<std::streamsize>(section.size()));
   packageLength += section.size();
   std::vector<uint8_t> trailer;

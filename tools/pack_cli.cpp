@@ -48,6 +48,15 @@ size_t ReportNames(const PackageInfo& info) {
   return refused;
 }
 
+const char* LevelName(LzmsLevel level) { return level == LzmsLevel::kMax ? "max" : "normal"; }
+
+// The level the blocks were packed at, as the integrity section records it
+// (one written before the level was recorded, or none at all, cannot tell).
+std::string PackedLevel(const PackIntegrity& integrity) {
+  return integrity.level ? std::string("packed at level ") + LevelName(*integrity.level)
+                         : "level not recorded";
+}
+
 int Build(const std::vector<std::string>& args) {
   PackOptions options;
   bool haveVersion = false;
@@ -97,9 +106,8 @@ int Build(const std::vector<std::string>& args) {
       "%.2f s\n",
       options.out.string().c_str(), static_cast<unsigned long long>(summary.files),
       static_cast<unsigned long long>(summary.rawSize), static_cast<unsigned long long>(summary.packedSize),
-      summary.rawSize ? 100.0 * summary.packedSize / summary.rawSize : 100.0,
-      options.level == LzmsLevel::kMax ? "max" : "normal", static_cast<unsigned long long>(summary.blocks),
-      summary.seconds);
+      summary.rawSize ? 100.0 * summary.packedSize / summary.rawSize : 100.0, LevelName(options.level),
+      static_cast<unsigned long long>(summary.blocks), summary.seconds);
   fprintf(stderr, "norvale-pack: version %s%s; stub %llu bytes, package %llu bytes\n",
           options.version.c_str(), haveVersion ? "" : " (from the product's version block)",
           static_cast<unsigned long long>(summary.stubSize),
@@ -119,7 +127,7 @@ int List(const std::string& file) {
   printf("%zu entries, %llu bytes\n", info.entries.size(), static_cast<unsigned long long>(info.totalSize));
   for (const PackEntryInfo& entry : info.entries)
     printf("%12llu  %s\n", static_cast<unsigned long long>(entry.size), entry.name.c_str());
-  printf("%zu blocks\n", info.blocks.size());
+  printf("%zu blocks, %s\n", info.blocks.size(), PackedLevel(info.integrity).c_str());
   for (const PackBlockInfo& block : info.blocks) printf("%12u -> %u\n", block.rawSize, block.packedSize);
   if (info.integrity.present) {
     printf("integrity section: present at %llu, XXH64 of the head and of each block, stream SHA-256 ",
@@ -138,8 +146,9 @@ int Verify(const std::string& file) {
   if (!ReadPackageInfo(file, &info, &error)) return Fail(error);
   if (ReportNames(info) > 0) return 1;
   if (!VerifyPackage(file, info, &error)) return Fail(error);
-  printf("%s: whole (%zu entries, %llu bytes in %zu blocks, %s)\n", file.c_str(), info.entries.size(),
+  printf("%s: whole (%zu entries, %llu bytes in %zu blocks, %s, %s)\n", file.c_str(), info.entries.size(),
          static_cast<unsigned long long>(info.totalSize), info.blocks.size(),
+         PackedLevel(info.integrity).c_str(),
          info.integrity.present ? "every checksum matches" : "no integrity section");
   return 0;
 }

@@ -106,18 +106,41 @@ TEST_F(PackCliTest, ListAndVerifyReportTheWholePackageAndCatchDamage) {
 }
 
 // --level picks the encoder's effort; either way the package reads and
-// verifies alike, and a level the packer does not know is refused.
+// verifies alike, list and verify name the level it was packed at, and a
+// level the packer does not know is refused.
 TEST_F(PackCliTest, LevelOptionPacksBothLevelsAndRefusesOthers) {
   WriteBytes(input / "big.txt", Text(300000, 4));
   const fs::path normal = dir.path / "normal.exe", max = dir.path / "max.exe";
-  ASSERT_EQ(Pack(stub, input, normal, "1.2.3", {"--level", "normal"}), 0);
-  ASSERT_EQ(Pack(stub, input, max, "1.2.3", {"--level", "max"}), 0);
-  for (const fs::path& file : {normal, max}) {
+  const struct {
+    std::vector<std::string> flags;
+    fs::path file;
+    const char* named;
+  } cases[] = {
+      {{}, dir.path / "default.exe", "packed at level normal"},
+      {{"--level", "normal"}, normal, "packed at level normal"},
+      {{"--level", "max"}, max, "packed at level max"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(Pack(stub, input, c.file, "1.2.3", c.flags), 0) << c.file;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(RunPackCommand({"verify", file.string()}), 0) << file;
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("whole"), std::string::npos) << file;
+    EXPECT_EQ(RunPackCommand({"list", c.file.string()}), 0) << c.file;
+    const std::string listing = testing::internal::GetCapturedStdout();
+    EXPECT_NE(listing.find("\n1 blocks, " + std::string(c.named) + "\n"), std::string::npos) << listing;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunPackCommand({"verify", c.file.string()}), 0) << c.file;
+    const std::string verdict = testing::internal::GetCapturedStdout();
+    EXPECT_NE(verdict.find(std::string(c.named) + ", every checksum matches)"), std::string::npos) << verdict;
   }
-  EXPECT_NE(ReadBytes(max), ReadBytes(normal));  // the level reached the encoder
+  // The level reached the encoder: the blocks differ, not only the section
+  // that records it.
+  auto blocks = [](const fs::path& file) {
+    PackageInfo info;
+    std::string error;
+    EXPECT_TRUE(ReadPackageInfo(file, &info, &error)) << error;
+    const auto bytes = ReadBytes(file);
+    return std::vector<uint8_t>(bytes.begin() + info.offset, bytes.begin() + info.integrity.offset);
+  };
+  EXPECT_NE(blocks(max), blocks(normal));
   testing::internal::CaptureStderr();
   EXPECT_EQ(Pack(stub, input, out, "1.2.3", {"--level", "fast"}), 2);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("--level is normal or max"), std::string::npos);

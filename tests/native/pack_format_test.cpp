@@ -74,10 +74,11 @@ TEST_F(PackFormatTest, WritesHeaderTableBlocksAndTrailerByteForByte) {
   EXPECT_TRUE(raw == stream);
   at += packed;
   // The integrity section: magic, version, block count, head checksum, one
-  // entry per block, the stream's SHA-256 and its own checksum.
-  ASSERT_EQ(file.size(), at + 64 + 24 + 24);
+  // entry per block, the stream's SHA-256, the packer settings (level
+  // normal) and its own checksum.
+  ASSERT_EQ(file.size(), at + 72 + 24 + 24);
   EXPECT_EQ(std::string(file.begin() + at, file.begin() + at + 8), "HLVXSUMS");
-  EXPECT_EQ(Le(file, at + 8, 4), 1u);
+  EXPECT_EQ(Le(file, at + 8, 4), 2u);
   EXPECT_EQ(Le(file, at + 12, 4), 1u);
   EXPECT_EQ(Le(file, at + 16, 8), Xxh64(&file[image.size()], at - packed - 8 - image.size()));
   EXPECT_EQ(Le(file, at + 24, 4), total);
@@ -90,8 +91,9 @@ TEST_F(PackFormatTest, WritesHeaderTableBlocksAndTrailerByteForByte) {
   Sha256Update(&state, stream.data(), stream.size());
   Sha256End(&state, sha);
   EXPECT_TRUE(std::equal(sha, sha + 32, file.begin() + at + 48));
-  EXPECT_EQ(Le(file, at + 80, 8), Xxh64(&file[at], 80));
-  at += 88;
+  EXPECT_EQ(Le(file, at + 80, 8), 0u);
+  EXPECT_EQ(Le(file, at + 88, 8), Xxh64(&file[at], 88));
+  at += 96;
   EXPECT_EQ(Le(file, at, 8), image.size());
   EXPECT_EQ(Le(file, at + 8, 8), at - image.size());
   EXPECT_EQ(std::string(file.end() - 8, file.end()), "HLVXPAK1");

@@ -1,6 +1,7 @@
 // The integrity section that norvale-pack writes after the last block: verify
 // checks every checksum in it and names what is damaged; list shows whether a
-// package has one; a package without it reads as before.
+// package has one and the level it records; a package without it, or with a
+// section from before the level was recorded, reads as before.
 #include <gtest/gtest.h>
 
 #include "codec/checksum.h"
@@ -28,6 +29,21 @@ class PackIntegrityTest : public ::testing::Test {
     testing::internal::CaptureStdout();
     RunPackCommand(args);
     return testing::internal::GetCapturedStdout();
+  }
+
+  // The packed file (whose section has the packer settings) with its
+  // section rewritten: this version field, these settings (none: the layout
+  // of version 1), its own checksum made to match and the trailer to fit.
+  static std::vector<uint8_t> WithSection(const std::vector<uint8_t>& file, const PackageInfo& info,
+                                          uint32_t version, const std::vector<uint8_t>& settings) {
+    std::vector<uint8_t> out(file.begin(), file.begin() + info.trailerOffset - 16);
+    out.insert(out.end(), settings.begin(), settings.end());
+    for (int i = 0; i < 4; ++i) out[info.integrity.offset + 8 + i] = static_cast<uint8_t>(version >> (8 * i));
+    PackPutLe(&out, Xxh64(&out[info.integrity.offset], out.size() - info.integrity.offset), 8);
+    PackPutLe(&out, info.offset, 8);
+    PackPutLe(&out, out.size() - 8 - info.offset, 8);
+    out.insert(out.end(), kPackTrailerMagic, kPackTrailerMagic + 8);
+    return out;
   }
 
   TempDir dir;
@@ -94,7 +110,8 @@ TEST_F(PackIntegrityTest, VerifyNamesTheDamagedBlockTableOrStream) {
         for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(v >> (8 * i)));
       file.insert(file.end(), packed[b].begin(), packed[b].end());
     }
-    const auto section = EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, sha);
+    const auto section =
+        EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, sha, LzmsLevel::kNormal);
     file.insert(file.end(), section.begin(), section.end());
     const uint64_t offset = MinimalStub().size(), length = file.size() - offset;
     for (uint64_t v : {offset, length})
@@ -144,15 +161,59 @@ TEST_F(PackIntegrityTest, ListShowsTheSectionAndPackagesWithoutItStayWhole) {
   WriteBytes(input / "Norvale-Lockra.exe", Text(300, 5));
   ASSERT_EQ(Pack(stub, input, setup), 0);
   EXPECT_NE(Output({"list", setup.string()}).find("integrity section: present"), std::string::npos);
-  EXPECT_NE(Output({"verify", setup.string()})
-                .find("whole (1 entries, 300 bytes in 1 blocks, every checksum matches)"),
-            std::string::npos);
+  EXPECT_NE(
+      Output({"verify", setup.string()})
+          .find("whole (1 entries, 300 bytes in 1 blocks, packed at level normal, every checksum matches)"),
+      std::string::npos);
 
   // Made by another tool, without the section.
   const fs::path wimlib = fs::path(__FILE__).parent_path().parent_path() / "fixtures" / "wimlib-setup.bin";
   EXPECT_NE(Output({"list", wimlib.string()}).find("integrity section: none"), std::string::npos);
-  EXPECT_NE(Output({"verify", wimlib.string()}).find("no integrity section"), std::string::npos);
+  EXPECT_NE(Output({"verify", wimlib.string()}).find("level not recorded, no integrity section"),
+            std::string::npos);
   EXPECT_EQ(VerifyError(wimlib), "");
+}
+
+// Sections whose own checksum matches: one from before the level was
+// recorded reads whole, and list and verify say so; settings other than a
+// known level, or a version field that does not fit the layout, are damage.
+TEST_F(PackIntegrityTest, SectionVersionsAndPackerSettings) {
+  const fs::path input = dir.path / "in", setup = dir.path / "setup.exe", copy = dir.path / "copy.exe";
+  WriteBytes(input / "Norvale-Lockra.exe", Text(300, 6));
+  ASSERT_EQ(Pack(stub, input, setup, "1", {"--level", "max"}), 0);
+  PackageInfo info;
+  std::string error;
+  ASSERT_TRUE(ReadPackageInfo(setup, &info, &error)) << error;
+  const std::vector<uint8_t> good = ReadBytes(setup);
+  const std::vector<uint8_t> none, zero(8, 0);
+  const std::string settings = "the integrity section is damaged (its packer settings are not valid)";
+  const std::string layout = "the integrity section does not describe the package's 1 blocks";
+  const struct {
+    const char* what;
+    uint32_t version;
+    std::vector<uint8_t> settings;
+    std::string error;
+  } cases[] = {
+      {"version 1, without settings", 1, none, ""},
+      {"version 2 at level max, as packed", 2, {1, 0, 0, 0, 0, 0, 0, 0}, ""},
+      {"a level above max", 2, {2, 0, 0, 0, 0, 0, 0, 0}, settings},
+      {"a level byte of 0xFF", 2, {0xFF, 0, 0, 0, 0, 0, 0, 0}, settings},
+      {"the second settings byte set", 2, {0, 1, 0, 0, 0, 0, 0, 0}, settings},
+      {"the last settings byte set", 2, {1, 0, 0, 0, 0, 0, 0, 0x80}, settings},
+      {"version 1 with settings", 1, zero, layout},
+      {"version 2 without settings", 2, none, layout},
+      {"version 3", 3, zero, "the integrity section has an unknown version"},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(copy, WithSection(good, info, c.version, c.settings));
+    EXPECT_EQ(VerifyError(copy), c.error) << c.what;
+    if (!c.error.empty()) continue;
+    const std::string level = c.version == 1 ? "level not recorded" : "packed at level max";
+    EXPECT_NE(Output({"list", copy.string()}).find("\n1 blocks, " + level + "\n"), std::string::npos)
+        << c.what;
+    EXPECT_NE(Output({"verify", copy.string()}).find(level + ", every checksum matches)"), std::string::npos)
+        << c.what;
+  }
 }
 
 }  // namespace

@@ -31,14 +31,14 @@ cp -r "$NORVALE_OUT/product" "$work/product"
 "$NORVALE_OUT/norvale-pack" build --quiet --stub "$NORVALE_OUT/setup-stub.exe" --input "$work/product" \
   --version 2.0 --out "$work/two.exe" >/dev/null 2>&1
 check "a package of two blocks was packed" \
-  bash -c "\"$NORVALE_OUT/norvale-pack\" list \"$work/two.exe\" | grep -qx '2 blocks'"
+  bash -c "\"$NORVALE_OUT/norvale-pack\" list \"$work/two.exe\" | grep -q '^2 blocks,'"
 # A copy whose second block is damaged half way.
 cp "$work/two.exe" "$work/damaged.exe"
-# (The section of two blocks, 112 bytes, follows the second block's bytes.)
+# (The integrity section follows the second block's bytes.)
 offset="$("$NORVALE_OUT/norvale-pack" list "$work/two.exe" | awk '
-  /^package at/ { sub(",", "", $3); start = $3; length_ = $4 }
+  /^integrity section: present at/ { sub(",", "", $5); section = $5 }
   / -> / { packed = $3 }
-  END { print start + length_ - 112 - int(packed / 2) }')"
+  END { print section - int(packed / 2) }')"
 flip_byte "$work/damaged.exe" "$offset"
 
 cp "$system32/cabinet.dll" "$work/cabinet.dll.wine"
