@@ -102,13 +102,13 @@ static_assert(sizeof(Node) == 16);
 
 class Compressor {
  public:
-  Compressor(const uint8_t* data, size_t size, const LevelParams& params)
+  Compressor(const uint8_t* data, size_t size, const LevelParams& params, EncoderMemory& memory)
       : data_(data),
         size_(size),
         nice_(params.nice),
         window_(params.window),
         tails_(params.tails),
-        finder_(data, size, params.depth, params.skipDepth) {}
+        finder_(data, size, params.depth, params.skipDepth, memory) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
@@ -415,17 +415,18 @@ class Compressor {
 
 std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize, LzmsLevel level) {
   using namespace lzms;
-  LargeArray<uint8_t> data(inSize);  // filtered copy, read at random by the match finder
-  if (inSize) std::memcpy(data.data(), in, inSize);
+  EncoderMemory& memory = EncoderMemory::ForThisThread();
+  uint8_t* const data = memory.data.Reserve(inSize);  // filtered copy, read at random by the match finder
+  if (inSize) std::memcpy(data, in, inSize);
   {
     std::unique_ptr<int32_t[]> scratch(new int32_t[65536]);
-    X86Filter(data.data(), inSize, scratch.get(), false);
+    X86Filter(data, inSize, scratch.get(), false);
   }
   std::vector<uint16_t> front, back;
   front.reserve(inSize / 4 + 16);
   back.reserve(inSize / 4 + 16);
   {
-    auto c = std::make_unique<Compressor>(data.data(), inSize, ParamsOf(level));
+    auto c = std::make_unique<Compressor>(data, inSize, ParamsOf(level), memory);
     c->Run(&front, &back);
   }
   std::vector<uint8_t> out;

@@ -1,6 +1,7 @@
 // Match finding of the LZMS encoder: binary trees over 4-byte hashes (and the nearest 3-byte match) giving
 // the longest match per length class, and, for delta matches, the last
-// position whose next three differences at each span hash alike.
+// position of the same phase whose next three differences at each span hash
+// alike.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +14,8 @@
 namespace lzms {
 
 constexpr uint32_t kNoPos = 0xFFFFFFFF;
-constexpr unsigned kDeltaPowers = 4;   // spans 1, 2, 4 and 8 bytes
+constexpr unsigned kDeltaPowers = 4;  // spans 1 to 8 bytes
+constexpr size_t kMaxSpan = size_t{1} << (kDeltaPowers - 1);
 constexpr unsigned kMaxMatches = 128;  // room for every length up to the largest nice length
 
 struct Match {
@@ -35,20 +37,21 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 
 class MatchFinder {
  public:
-  static constexpr unsigned kHash3Bits = 14, kDeltaHashBits = 14;
-  static constexpr uint32_t kNear3 = 1u << 14;
+  static constexpr unsigned kHash3Bits = 16, kDeltaHashBits = 14;
+  static constexpr uint32_t kNear3 = 1u << 18;
 
   // depth: tree nodes visited per searched position; skipDepth: per position
   // only inserted (inside a long match).
-  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth)
+  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, EncoderMemory& memory)
       : data_(data),
         size_(size),
         depth_(depth),
         skipDepth_(skipDepth),
         hashBits_(HashBits(size)),
-        heads_(HeadsSize(hashBits_)),
-        child_(2 * size) {  // every link is written before it is read
+        heads_(memory.heads.Reserve(HeadsSize(hashBits_))),
+        child_(memory.child.Reserve(2 * size)) {  // every link is written before it is read
     for (size_t k = 0; k < HeadsSize(hashBits_); ++k) heads_[k] = kNoPos;
+    for (uint32_t& c : deltaCandidate_) c = kNoPos;
   }
 
   // Inserts pos (the next position not yet inserted) and lists its matches of
@@ -169,11 +172,16 @@ class MatchFinder {
     return ((u | kHigh) - (v & ~kHigh)) ^ ((u ^ ~v) & kHigh);
   }
 
+  // The next three differences at span 2^power, and the position modulo the
+  // span: a delta match's distance must be a multiple of its span, so only
+  // positions of the same phase may be candidates of one another (without
+  // it, the one candidate a head keeps would be of no use most of the time).
   uint32_t DeltaHash(size_t pos, unsigned power) const {
     const uint8_t* x = data_ + pos;
     const ptrdiff_t s = ptrdiff_t{1} << power;
     const uint32_t v = static_cast<uint8_t>(x[0] - x[-s]) | static_cast<uint8_t>(x[1] - x[1 - s]) << 8 |
-                       static_cast<uint8_t>(x[2] - x[2 - s]) << 16;
+                       static_cast<uint8_t>(x[2] - x[2 - s]) << 16 |
+                       static_cast<uint32_t>(pos & static_cast<size_t>(s - 1)) << 24;
     return ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (power << kDeltaHashBits);
   }
 
@@ -182,11 +190,12 @@ class MatchFinder {
   // candidates of pos + 1 are fetched while the parser works on pos.
   void InsertDelta(size_t pos) {
     uint32_t(&now)[kDeltaPowers] = deltaHashes_[pos & 7];
-    if (pos != deltaNext_ || pos < 8) {
+    if (pos != deltaNext_ || pos < kMaxSpan) {
       for (unsigned p = 0; p < kDeltaPowers; ++p) {
         if (pos >= (size_t{1} << p)) now[p] = DeltaHash(pos, p);
         for (size_t k = 1; k <= 2; ++k)
-          if (pos + k + 3 <= size_ && pos + k >= 8) deltaHashes_[(pos + k) & 7][p] = DeltaHash(pos + k, p);
+          if (pos + k + 3 <= size_ && pos + k >= kMaxSpan)
+            deltaHashes_[(pos + k) & 7][p] = DeltaHash(pos + k, p);
       }
     }
     for (unsigned p = 0; p < kDeltaPowers; ++p) {
@@ -198,7 +207,7 @@ class MatchFinder {
       deltaHead_[now[p]] = static_cast<uint32_t>(pos);
     }
     deltaNext_ = kNoPos;
-    if (pos + 6 > size_ || pos + 1 < 8) return;
+    if (pos + 6 > size_ || pos + 1 < kMaxSpan) return;
     deltaNext_ = pos + 1;
     uint32_t(&next)[kDeltaPowers] = deltaHashes_[(pos + 1) & 7];
     uint32_t(&ahead)[kDeltaPowers] = deltaHashes_[(pos + 3) & 7];
@@ -252,12 +261,12 @@ class MatchFinder {
     return (size_t{1} << hashBits) + (size_t{1} << kHash3Bits) + (size_t{kDeltaPowers} << kDeltaHashBits);
   }
   const unsigned hashBits_;
-  LargeArray<uint32_t> heads_;
+  uint32_t* const heads_;
   uint32_t* const head_ = &heads_[0];
   uint32_t* const head3_ = &heads_[size_t{1} << hashBits_];
   uint32_t* const deltaHead_ = head3_ + (size_t{1} << kHash3Bits);
-  LargeArray<uint32_t> child_;
-  uint32_t deltaCandidate_[kDeltaPowers] = {kNoPos, kNoPos, kNoPos, kNoPos};
+  uint32_t* const child_;
+  uint32_t deltaCandidate_[kDeltaPowers];
   uint32_t deltaHashes_[8][kDeltaPowers] = {};  // by position modulo 8
   size_t deltaNext_ = kNoPos;                   // the position whose hashes are ready
   uint32_t treeHashes_[8] = {};                 // 4-byte hashes by position modulo 8

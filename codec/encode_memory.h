@@ -21,9 +21,21 @@ namespace lzms {
 template <typename T>
 class LargeArray {
  public:
-  explicit LargeArray(size_t count) {
+  LargeArray() = default;
+  explicit LargeArray(size_t count) { Reserve(count); }
+  ~LargeArray() { std::free(p_); }
+  LargeArray(const LargeArray&) = delete;
+  LargeArray& operator=(const LargeArray&) = delete;
+
+  // Room for at least count elements; the block is replaced (contents lost)
+  // only when it is too small.
+  T* Reserve(size_t count) {
     size_t bytes = count * sizeof(T);
     if (bytes == 0) bytes = sizeof(T);
+    if (bytes <= bytes_) return p_;
+    std::free(p_);
+    p_ = nullptr;
+    bytes_ = 0;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr size_t kHuge = size_t{2} << 20;
     if (bytes >= kHuge) {
@@ -34,10 +46,9 @@ class LargeArray {
 #endif
     if (!p_) p_ = static_cast<T*>(std::malloc(bytes));
     if (!p_) throw std::bad_alloc();
+    bytes_ = bytes;
+    return p_;
   }
-  ~LargeArray() { std::free(p_); }
-  LargeArray(const LargeArray&) = delete;
-  LargeArray& operator=(const LargeArray&) = delete;
 
   T* data() { return p_; }
   T& operator[](size_t i) { return p_[i]; }
@@ -45,6 +56,23 @@ class LargeArray {
 
  private:
   T* p_ = nullptr;
+  size_t bytes_ = 0;
+};
+
+// The encoder's large arrays, kept by each thread from one call to the next,
+// as a compressor object would be: the packer compresses block after block
+// on the same threads, and a fresh 50 MiB of pages per block costs the
+// system a few percent of the compression time to fault in and clear. Held
+// until the thread ends; never larger than the largest input seen needs.
+struct EncoderMemory {
+  LargeArray<uint8_t> data;    // the filtered copy of the input
+  LargeArray<uint32_t> heads;  // the match finder's hash tables
+  LargeArray<uint32_t> child;  // its binary tree, two links per position
+
+  static EncoderMemory& ForThisThread() {
+    static thread_local EncoderMemory memory;
+    return memory;
+  }
 };
 
 }  // namespace lzms
