@@ -32,12 +32,13 @@ constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 struct LevelParams {
   unsigned depth, skipDepth;
   uint32_t nice, window;
-  bool tails;  // try a match, a literal and a repeat of the match as one step
+  bool tails;                       // try a match, a literal and a repeat of the match as one step
+  unsigned deltaPowers, deltaBits;  // delta spans searched (1 to 2^(powers - 1)), heads per span
 };
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 4096, true};
-  return LevelParams{12, 8, 32, 2048, false};
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, 6, 16};
+  return LevelParams{12, 8, 32, 2048, false, 4, 14};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -108,7 +109,8 @@ class Compressor {
         nice_(params.nice),
         window_(params.window),
         tails_(params.tails),
-        finder_(data, size, params.depth, params.skipDepth, memory) {}
+        deltaPowers_(params.deltaPowers),
+        finder_(data, size, params.depth, params.skipDepth, params.deltaPowers, params.deltaBits, memory) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
@@ -326,7 +328,7 @@ class Compressor {
           OfferUncovered(i, cost + DeltaHeader(s, true, r), 2, len, item);
         }
         const uint32_t deltaBase = cost + DeltaHeader(s, false, 0);
-        for (unsigned p = 0; p < kDeltaPowers; ++p) {
+        for (unsigned p = 0; p < deltaPowers_; ++p) {
           const uint32_t cand = finder_.DeltaCandidate(p);
           if (cand == kNoPos) continue;
           const size_t span = size_t{1} << p, distance = pos - cand;
@@ -390,6 +392,7 @@ class Compressor {
   const uint32_t nice_;    // a match this long is taken at once
   const uint32_t window_;  // positions per parse window
   const bool tails_;
+  const unsigned deltaPowers_;
   MatchFinder finder_;
   OffsetSlotFinder slotOf_;
   EncoderModel model_;

@@ -14,9 +14,8 @@
 namespace lzms {
 
 constexpr uint32_t kNoPos = 0xFFFFFFFF;
-constexpr unsigned kDeltaPowers = 4;  // spans 1 to 8 bytes
-constexpr size_t kMaxSpan = size_t{1} << (kDeltaPowers - 1);
-constexpr unsigned kMaxMatches = 128;  // room for every length up to the largest nice length
+constexpr unsigned kMaxDeltaPowers = 6;  // spans 1 to 32 bytes at most
+constexpr unsigned kMaxMatches = 128;    // room for every length up to the largest nice length
 
 struct Match {
   uint32_t length, offset;
@@ -37,20 +36,25 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 
 class MatchFinder {
  public:
-  static constexpr unsigned kHash3Bits = 16, kDeltaHashBits = 14;
+  static constexpr unsigned kHash3Bits = 16;
   static constexpr uint32_t kNear3 = 1u << 18;
 
   // depth: tree nodes visited per searched position; skipDepth: per position
-  // only inserted (inside a long match).
-  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, EncoderMemory& memory)
+  // only inserted (inside a long match). Delta candidates are kept for spans
+  // 1 to 2^(deltaPowers - 1), in tables of 2^deltaBits heads per span.
+  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, unsigned deltaPowers,
+              unsigned deltaBits, EncoderMemory& memory)
       : data_(data),
         size_(size),
         depth_(depth),
         skipDepth_(skipDepth),
+        powers_(deltaPowers),
+        deltaBits_(deltaBits),
+        maxSpan_(size_t{1} << (deltaPowers - 1)),
         hashBits_(HashBits(size)),
-        heads_(memory.heads.Reserve(HeadsSize(hashBits_))),
+        heads_(memory.heads.Reserve(HeadsSize())),
         child_(memory.child.Reserve(2 * size)) {  // every link is written before it is read
-    for (size_t k = 0; k < HeadsSize(hashBits_); ++k) heads_[k] = kNoPos;
+    for (size_t k = 0; k < HeadsSize(); ++k) heads_[k] = kNoPos;
     for (uint32_t& c : deltaCandidate_) c = kNoPos;
   }
 
@@ -182,23 +186,23 @@ class MatchFinder {
     const uint32_t v = static_cast<uint8_t>(x[0] - x[-s]) | static_cast<uint8_t>(x[1] - x[1 - s]) << 8 |
                        static_cast<uint8_t>(x[2] - x[2 - s]) << 16 |
                        static_cast<uint32_t>(pos & static_cast<size_t>(s - 1)) << 24;
-    return ((v * 2654435761u) >> (32 - kDeltaHashBits)) + (power << kDeltaHashBits);
+    return ((v * 2654435761u) >> (32 - deltaBits_)) + (power << deltaBits_);
   }
 
   // Positions are inserted one after another, so the hashes are worked out
   // three positions ahead: the heads of pos + 3 and the bytes at the
   // candidates of pos + 1 are fetched while the parser works on pos.
   void InsertDelta(size_t pos) {
-    uint32_t(&now)[kDeltaPowers] = deltaHashes_[pos & 7];
-    if (pos != deltaNext_ || pos < kMaxSpan) {
-      for (unsigned p = 0; p < kDeltaPowers; ++p) {
+    uint32_t(&now)[kMaxDeltaPowers] = deltaHashes_[pos & 7];
+    if (pos != deltaNext_ || pos < maxSpan_) {
+      for (unsigned p = 0; p < powers_; ++p) {
         if (pos >= (size_t{1} << p)) now[p] = DeltaHash(pos, p);
         for (size_t k = 1; k <= 2; ++k)
-          if (pos + k + 3 <= size_ && pos + k >= kMaxSpan)
+          if (pos + k + 3 <= size_ && pos + k >= maxSpan_)
             deltaHashes_[(pos + k) & 7][p] = DeltaHash(pos + k, p);
       }
     }
-    for (unsigned p = 0; p < kDeltaPowers; ++p) {
+    for (unsigned p = 0; p < powers_; ++p) {
       if (pos < (size_t{1} << p)) {
         deltaCandidate_[p] = kNoPos;
         continue;
@@ -207,11 +211,11 @@ class MatchFinder {
       deltaHead_[now[p]] = static_cast<uint32_t>(pos);
     }
     deltaNext_ = kNoPos;
-    if (pos + 6 > size_ || pos + 1 < kMaxSpan) return;
+    if (pos + 6 > size_ || pos + 1 < maxSpan_) return;
     deltaNext_ = pos + 1;
-    uint32_t(&next)[kDeltaPowers] = deltaHashes_[(pos + 1) & 7];
-    uint32_t(&ahead)[kDeltaPowers] = deltaHashes_[(pos + 3) & 7];
-    for (unsigned p = 0; p < kDeltaPowers; ++p) {
+    uint32_t(&next)[kMaxDeltaPowers] = deltaHashes_[(pos + 1) & 7];
+    uint32_t(&ahead)[kMaxDeltaPowers] = deltaHashes_[(pos + 3) & 7];
+    for (unsigned p = 0; p < powers_; ++p) {
       ahead[p] = DeltaHash(pos + 3, p);
       __builtin_prefetch(&deltaHead_[ahead[p]]);
       const uint32_t cand = deltaHead_[next[p]];
@@ -221,7 +225,8 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  const unsigned depth_, skipDepth_;
+  const unsigned depth_, skipDepth_, powers_, deltaBits_;
+  const size_t maxSpan_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
   // position for them to land: the head of pos + 4, the root of pos + 2, and
@@ -257,8 +262,8 @@ class MatchFinder {
     while (bits < 20 && (size_t{1} << (bits + 2)) < size) ++bits;
     return bits;
   }
-  static size_t HeadsSize(unsigned hashBits) {
-    return (size_t{1} << hashBits) + (size_t{1} << kHash3Bits) + (size_t{kDeltaPowers} << kDeltaHashBits);
+  size_t HeadsSize() const {
+    return (size_t{1} << hashBits_) + (size_t{1} << kHash3Bits) + (size_t{powers_} << deltaBits_);
   }
   const unsigned hashBits_;
   uint32_t* const heads_;
@@ -266,10 +271,10 @@ class MatchFinder {
   uint32_t* const head3_ = &heads_[size_t{1} << hashBits_];
   uint32_t* const deltaHead_ = head3_ + (size_t{1} << kHash3Bits);
   uint32_t* const child_;
-  uint32_t deltaCandidate_[kDeltaPowers];
-  uint32_t deltaHashes_[8][kDeltaPowers] = {};  // by position modulo 8
-  size_t deltaNext_ = kNoPos;                   // the position whose hashes are ready
-  uint32_t treeHashes_[8] = {};                 // 4-byte hashes by position modulo 8
+  uint32_t deltaCandidate_[kMaxDeltaPowers];
+  uint32_t deltaHashes_[8][kMaxDeltaPowers] = {};  // by position modulo 8
+  size_t deltaNext_ = kNoPos;                      // the position whose hashes are ready
+  uint32_t treeHashes_[8] = {};                    // 4-byte hashes by position modulo 8
   size_t treeNext_ = kNoPos;
 };
 
