@@ -33,12 +33,13 @@ struct LevelParams {
   unsigned depth, skipDepth;
   uint32_t nice, window;
   bool tails;                       // try a match, a literal and a repeat of the match as one step
+  bool reparse;                     // code a full window up to its middle, then parse on from there
   unsigned deltaPowers, deltaBits;  // delta spans searched (1 to 2^(powers - 1)), heads per span
 };
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, 6, 16};
-  return LevelParams{12, 8, 32, 2048, false, 4, 14};
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, true, 6, 16};
+  return LevelParams{12, 8, 32, 2048, false, false, 4, 14};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -109,6 +110,7 @@ class Compressor {
         nice_(params.nice),
         window_(params.window),
         tails_(params.tails),
+        reparse_(params.reparse),
         deltaPowers_(params.deltaPowers),
         finder_(data, size, params.depth, params.skipDepth, params.deltaPowers, params.deltaBits, memory) {}
 
@@ -237,6 +239,7 @@ class Compressor {
   // Parses one window starting at `start` and codes it; returns where it ends.
   size_t ParseWindow(size_t start) {
     RefreshCosts();
+    if (reparse_) DropSearchedBefore(start);
     const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, window_));
     nodes_[0].cost = 0;
     cleared_ = 0;  // nodes past this one are cleared when first reached
@@ -293,12 +296,22 @@ class Compressor {
       }
 
       // Explicit LZ matches, each length from the shortest offset that reaches it.
-      const unsigned found = finder_.Find(pos, limit, nice_, matches_);
+      const Match* matches = matches_;
+      const uint32_t* deltaCandidates = nullptr;
+      unsigned found;
+      if (reparse_) {
+        const Searched& e = SearchedAt(pos, limit);
+        matches = searchedMatches_.data() + e.first;
+        found = e.count;
+        deltaCandidates = e.delta;
+      } else {
+        found = finder_.Find(pos, limit, nice_, matches_);
+      }
       uint32_t prevLen = 2;
       const uint32_t explicitBase = cost + LzHeader(s, false, 0);
       numCover_ = 0;
       for (unsigned k = 0; k < found; ++k) {
-        const uint32_t len = matches_[k].length, off = matches_[k].offset;
+        const uint32_t len = matches[k].length, off = matches[k].offset;
         const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
         if (len >= nice_) {
           if (len > longLen + 2) longLen = len, longItem = item;
@@ -329,7 +342,7 @@ class Compressor {
         }
         const uint32_t deltaBase = cost + DeltaHeader(s, false, 0);
         for (unsigned p = 0; p < deltaPowers_; ++p) {
-          const uint32_t cand = finder_.DeltaCandidate(p);
+          const uint32_t cand = deltaCandidates ? deltaCandidates[p] : finder_.DeltaCandidate(p);
           if (cand == kNoPos) continue;
           const size_t span = size_t{1} << p, distance = pos - cand;
           if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
@@ -351,7 +364,11 @@ class Compressor {
       if (i >= avail || i >= reach_) break;
     }
 
-    // Code the cheapest path to position i, then the long match if any.
+    // Code the cheapest path to position i, then the long match if any. A
+    // full window is coded only up to about its middle where it may be
+    // parsed again: the rest is parsed anew with costs from the model as it
+    // then stands.
+    const bool partial = reparse_ && !longItem.length && i >= window_ && i < reach_;
     path_.clear();
     for (uint32_t at = i; at > 0; at -= nodes_[at].Span()) {
       const Node& n = nodes_[at];
@@ -363,6 +380,7 @@ class Compressor {
     }
     size_t pos = start;
     for (size_t k = path_.size(); k-- > 0;) {
+      if (partial && pos - start >= window_ / 2) break;
       model_.Encode(path_[k], data_[pos]);
       pos += path_[k].length;
     }
@@ -387,11 +405,52 @@ class Compressor {
     return pos;
   }
 
+  // The stronger level parses a window again from its middle, and the match
+  // finder only moves forward: the matches of positions searched but not yet
+  // coded are kept, from searchedBase_ on.
+  struct Searched {
+    uint32_t first, count;            // in searchedMatches_
+    uint32_t delta[kMaxDeltaPowers];  // the delta candidates
+  };
+  // The matches of pos, searched now if it is the next position the finder
+  // has not seen (windows start where the last one's coding stopped, so the
+  // positions kept run on without a gap up to that one).
+  const Searched& SearchedAt(size_t pos, uint32_t limit) {
+    const size_t at = pos - searchedBase_;
+    if (at == searched_.size()) {
+      Searched e{};
+      e.first = static_cast<uint32_t>(searchedMatches_.size());
+      e.count = finder_.Find(pos, limit, nice_, matches_);
+      searchedMatches_.insert(searchedMatches_.end(), matches_, matches_ + e.count);
+      for (unsigned p = 0; p < deltaPowers_; ++p) e.delta[p] = finder_.DeltaCandidate(p);
+      searched_.push_back(e);
+    }
+    return searched_[at];
+  }
+  // Forgets the positions before start (already coded).
+  void DropSearchedBefore(size_t start) {
+    if (start <= searchedBase_) return;
+    const size_t drop = start - searchedBase_;
+    if (drop >= searched_.size()) {
+      searched_.clear();
+      searchedMatches_.clear();
+    } else {
+      const uint32_t firstKept = searched_[drop].first;
+      searchedMatches_.erase(searchedMatches_.begin(), searchedMatches_.begin() + firstKept);
+      searched_.erase(searched_.begin(), searched_.begin() + static_cast<ptrdiff_t>(drop));
+      for (Searched& e : searched_) e.first -= firstKept;
+    }
+    searchedBase_ = start;
+  }
+  std::vector<Searched> searched_;
+  std::vector<Match> searchedMatches_;
+  size_t searchedBase_ = 0;
+
   const uint8_t* data_;
   size_t size_;
   const uint32_t nice_;    // a match this long is taken at once
   const uint32_t window_;  // positions per parse window
-  const bool tails_;
+  const bool tails_, reparse_;
   const unsigned deltaPowers_;
   MatchFinder finder_;
   OffsetSlotFinder slotOf_;
