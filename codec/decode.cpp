@@ -166,7 +166,7 @@ struct BackwardBits {
     uint32_t entry = c.table[buf >> (64 - Code::kTableBits)];
     if (entry >= 0x8000) {
       if (entry == kInvalid) return -1;
-      entry = c.table[(entry & 0x7FFF) + ((buf >> (64 - kMaxCodewordLen)) & ((1u << Code::kSubBits) - 1))];
+      entry = c.table[Code::SubIndex(entry, buf)];
     }
     const unsigned sym = entry & 0x7FF;
     const unsigned len = entry >> 11;

@@ -7,21 +7,45 @@ namespace lzms {
 
 namespace {
 
-// Sorts by (frequency, symbol). Frequencies stay small in LZMS (each period
-// adds at most 1024 to halved counts), so two stable 6-bit bucket passes over
-// the low 12 bits settle almost every call (one when all counts are below 64);
-// anything larger falls back to a comparison sort.
-uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
+// Stable bucket pass: out gets the symbols of `in` ordered by the digit
+// (f >> shift) & 63 of their counts, `start` holding where each bucket begins
+// (and start[64] == num). Increments of one bucket's position wait for each
+// other, and most symbols share a bucket or two (many counts are alike), so
+// the pass runs two independent chains: the first half of the input fills
+// every bucket from its front, the second half from its back.
+inline void BucketPass(const uint32_t* freqs, const uint16_t* in, unsigned num, unsigned shift,
+                       const unsigned* start, uint16_t* out) {
+  unsigned front[64], back[64];
+  for (unsigned b = 0; b < 64; ++b) front[b] = start[b], back[b] = start[b + 1];
+  const unsigned half = num / 2;
+  for (unsigned i = 0; i < half; ++i) {
+    const unsigned a = in[i], z = in[num - 1 - i];
+    out[front[(freqs[a] >> shift) & 63]++] = static_cast<uint16_t>(a);
+    out[--back[(freqs[z] >> shift) & 63]] = static_cast<uint16_t>(z);
+  }
+  if (num & 1) {
+    const unsigned m = in[half];
+    out[front[(freqs[m] >> shift) & 63]] = static_cast<uint16_t>(m);
+  }
+}
+
+// Symbols sorted by (frequency, symbol) into `order`; returns the largest
+// frequency. Frequencies stay small in LZMS (each period adds at most 1024 to
+// halved counts), so two stable 6-bit bucket passes over the low 12 bits
+// settle almost every call (one when all counts are below 64); anything
+// larger falls back to a comparison sort.
+uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint16_t* order) {
   uint32_t maxFreq = 0;
   for (unsigned s = 0; s < num; ++s) maxFreq = std::max(maxFreq, freqs[s]);
   if (maxFreq >= 4096) {
-    for (unsigned s = 0; s < num; ++s) order[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-    std::sort(order, order + num);
+    uint64_t keys[kMaxOffsetSyms];
+    for (unsigned s = 0; s < num; ++s) keys[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    std::sort(keys, keys + num);
+    for (unsigned s = 0; s < num; ++s) order[s] = static_cast<uint16_t>(keys[s]);
     return maxFreq;
   }
-  // Both digits' histograms in one pass over the counts, in two halves:
-  // most counts are alike (many symbols never seen), and increments of one
-  // bucket wait for each other.
+  // Both digits' histograms in one pass over the counts, in two halves, for
+  // the same reason as the passes' two chains.
   unsigned low[64] = {}, high[64] = {}, low2[64] = {}, high2[64] = {};
   unsigned s = 0;
   for (; s + 1 < num; s += 2) {
@@ -31,20 +55,23 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
     high2[freqs[s + 1] >> 6]++;
   }
   if (s < num) low[freqs[s] & 63]++, high[freqs[s] >> 6]++;
+  unsigned lowStart[65], highStart[65];
   for (unsigned b = 0, sumLow = 0, sumHigh = 0; b < 64; ++b) {
-    const unsigned l = low[b] + low2[b], h = high[b] + high2[b];
-    low[b] = sumLow;
-    high[b] = sumHigh;
-    sumLow += l;
-    sumHigh += h;
+    lowStart[b] = sumLow;
+    highStart[b] = sumHigh;
+    sumLow += low[b] + low2[b];
+    sumHigh += high[b] + high2[b];
   }
+  lowStart[64] = highStart[64] = num;
+  uint16_t symbols[kMaxOffsetSyms];
+  for (s = 0; s < num; ++s) symbols[s] = static_cast<uint16_t>(s);
   if (maxFreq < 64) {
-    for (s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    BucketPass(freqs, symbols, num, 0, lowStart, order);
     return maxFreq;
   }
-  uint64_t tmp[kMaxOffsetSyms];
-  for (s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-  for (unsigned i = 0; i < num; ++i) order[high[tmp[i] >> 22]++] = tmp[i];
+  uint16_t tmp[kMaxOffsetSyms];
+  BucketPass(freqs, symbols, num, 0, lowStart, tmp);
+  BucketPass(freqs, tmp, num, 6, highStart, order);
   return maxFreq;
 }
 
@@ -54,10 +81,10 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
 // largest F) past the last leaf and at the node being made spare the checks
 // for an empty queue.
 template <typename F>
-void Merge(const uint64_t* order, unsigned num, uint16_t* nodeParent) {
+void Merge(const uint32_t* freqs, const uint16_t* order, unsigned num, uint16_t* nodeParent) {
   constexpr F kNone = static_cast<F>(~F{0});
   F leafFreq[kMaxOffsetSyms + 1], nodeFreq[kMaxOffsetSyms];
-  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> 16);
+  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(freqs[order[i]]);
   leafFreq[num] = kNone;
   unsigned leaf = 0, node = 0;
   for (unsigned made = 0; made + 1 < num; ++made) {
@@ -87,7 +114,7 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
     lens[0] = 1;
     return;
   }
-  uint64_t order[kMaxOffsetSyms];  // (frequency << 16) | symbol, sorted
+  uint16_t order[kMaxOffsetSyms];  // symbols by (frequency, value)
   const uint32_t maxFreq = SortByFrequency(freqs, num, order);
 
   // Internal node k (0-based creation order) is made by the k-th merge. With
@@ -95,9 +122,9 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
   // sentinel), which keeps the merge on 32-bit words.
   uint16_t nodeParent[kMaxOffsetSyms];
   if (static_cast<uint64_t>(maxFreq) * num < 0xFFFFFFFFu)
-    Merge<uint32_t>(order, num, nodeParent);
+    Merge<uint32_t>(freqs, order, num, nodeParent);
   else
-    Merge<uint64_t>(order, num, nodeParent);
+    Merge<uint64_t>(freqs, order, num, nodeParent);
 
   // Leaves per depth, level by level. Nodes are merged in the order they
   // were made, so nodeParent never decreases: the internal nodes of one depth
@@ -143,7 +170,7 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
   // The least frequent symbols (first in `order`) get the longest codewords.
   unsigned i = 0;
   for (unsigned len = maxLen; len >= 1; --len)
-    for (unsigned c = counts[len]; c > 0; --c) lens[order[i++] & 0xFFFF] = static_cast<uint8_t>(len);
+    for (unsigned c = counts[len]; c > 0; --c) lens[order[i++]] = static_cast<uint8_t>(len);
 }
 
 void BuildCodewords(const uint8_t* lens, unsigned num, uint32_t* codewords) {
