@@ -165,7 +165,7 @@ struct BackwardBits {
     Refill();
     uint32_t entry = c.table[buf >> (64 - Code::kTableBits)];
     if (entry >= 0x8000) {
-      if (entry == kInvalid) return -1;
+      if (Code::kMayBeDegenerate && entry == kInvalid) return -1;
       entry = c.table[Code::SubIndex(entry, buf)];
     }
     const unsigned sym = entry & 0x7FF;
@@ -185,7 +185,6 @@ struct BackwardBits {
 
   LZMS_INLINE uint32_t Length(LengthCode& c) {
     const int slot = Symbol(c);
-    if (slot < 0) return 0;
     return kLengthSlots.base[slot] + Take(kLengthSlots.extra[slot]);
   }
 };
@@ -279,7 +278,6 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
       // Literals come in runs: their count to the next rebuild lives in a
       // register (in memory, every literal would wait for the last one's).
       const int sym = bits.Counted(literal);
-      if (sym < 0) return false;
       if (__builtin_expect(--literalsLeft == 0, 0)) {
         literal.Rebuild();
         literalsLeft = kLiteralRebuild;
@@ -345,7 +343,6 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     uint64_t pair;
     if (!rd.Bit(m.delta[deltaState], deltaState, kOtherStates - 1)) {
       const int pw = bits.Symbol(power);
-      if (pw < 0) return false;
       const uint32_t raw = bits.Offset(deltaOffset);
       if (raw == 0) return false;
       pair = static_cast<uint64_t>(pw) << 32 | raw;

@@ -27,6 +27,9 @@ constexpr uint16_t kInvalid = 0xFFFF;
 template <unsigned TableBits, unsigned MaxSyms>
 struct AdaptiveDecodeCode {
   static constexpr unsigned kTableBits = TableBits;
+  // Only a code of one symbol has holes, and only the offset codes, whose
+  // number of symbols depends on the output's size, can have one symbol.
+  static constexpr bool kMayBeDegenerate = MaxSyms == kMaxOffsetSyms;
   static constexpr unsigned kMaxSubBits = kMaxCodewordLen - TableBits;
   // The code is complete, so below a primary prefix whose longest codeword
   // is `bits` deeper lies a full binary tree of height `bits`, with at least
