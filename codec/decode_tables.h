@@ -46,7 +46,8 @@ struct AdaptiveDecodeCode {
   unsigned untilRebuild = 0;
   uint32_t freqs[MaxSyms];
   uint8_t lens[MaxSyms];
-  alignas(16) uint16_t table[(1u << TableBits) + kSubEntries];
+  // PutRuns may write 7 entries past the primary table.
+  alignas(16) uint16_t table[(1u << TableBits) + kSubEntries + 8];
 
   // The entry of the codeword at the top of `bits` (15 or more of them
   // valid), or kInvalid.
@@ -71,8 +72,9 @@ struct AdaptiveDecodeCode {
   // of line: it runs once per period, and inlined copies would crowd the
   // decoder's hot loop.
   __attribute__((noinline)) void Rebuild() {
-    BuildHuffmanLengths(freqs, num, lens);
-    Fill();
+    unsigned counts[kMaxCodewordLen + 1];
+    BuildHuffmanLengths(freqs, num, lens, counts);
+    Fill(counts);
     for (unsigned s = 0; s < num; ++s) freqs[s] = (freqs[s] >> 1) + 1;
     untilRebuild = rebuildEvery;
   }
@@ -98,37 +100,47 @@ struct AdaptiveDecodeCode {
     return p + n;
   }
 
-  // Entries for `count` symbols of one length, each repeated n times.
+  // Entries for `count` symbols of one length, each repeated n times. With
+  // SSE2, runs of 1, 2 or 4 entries go 8, 4 or 2 symbols per 16-byte store;
+  // those may write up to 7 entries past the group and read up to 7 symbols
+  // past it, which the caller allows for.
   static uint16_t* PutRuns(uint16_t* p, const uint16_t* syms, unsigned count, unsigned len, unsigned n) {
     const unsigned lenBits = len << 11;
-    if (n == 1) {
-      for (unsigned k = 0; k < count; ++k) p[k] = static_cast<uint16_t>(syms[k] | lenBits);
-      return p + count;
+#if defined(__SSE2__)
+    if (n <= 4) {
+      const __m128i bits = _mm_set1_epi16(static_cast<short>(lenBits));
+      uint16_t* const end = p + count * n;
+      for (unsigned k = 0; k < count; k += 8 / n, p += 8) {
+        __m128i v = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(syms + k)), bits);
+        if (n >= 2) v = _mm_unpacklo_epi16(v, v);
+        if (n == 4) v = _mm_unpacklo_epi32(v, v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+      }
+      return end;
     }
+#endif
     for (unsigned k = 0; k < count; ++k) p = PutRun(p, static_cast<uint16_t>(syms[k] | lenBits), n);
     return p;
   }
 
-  void Fill() {
+  // The tables for the lengths in `lens`, `counts` holding how many there are
+  // of each.
+  void Fill(const unsigned* counts) {
     // A code of two or more symbols is complete and covers every entry.
     if (num < 2) std::memset(table, 0xFF, sizeof(uint16_t) << kTableBits);
-    // Canonical order: by length, then by symbol value.
-    // Most symbols share a length or two, and increments of one counter wait
-    // for each other: the counts are taken in two halves, and the symbols
-    // placed in two chains, the first half from each length's front, the
-    // second from its back.
-    unsigned counts[kMaxCodewordLen + 1] = {}, counts2[kMaxCodewordLen + 1] = {};
+    // Canonical order: by length, then by symbol value. Most symbols share a
+    // length or two, and increments of one position wait for each other: the
+    // symbols are placed in two chains, the first half from each length's
+    // front, the second from its back.
     const unsigned half = num / 2;
-    for (unsigned s = 0; s < half; ++s) counts[lens[s]]++, counts2[lens[num - 1 - s]]++;
-    if (num & 1) counts[lens[half]]++;
     unsigned front[kMaxCodewordLen + 1], back[kMaxCodewordLen + 1];
     for (unsigned len = 0, sum = 0; len <= kMaxCodewordLen; ++len) {
-      counts[len] += counts2[len];
       front[len] = sum;
       sum += counts[len];
       back[len] = sum;
     }
-    uint16_t sorted[MaxSyms];
+    uint16_t sorted[MaxSyms + 8];  // PutRuns may read 7 past the last
+    std::memset(sorted + num, 0, 16);
     for (unsigned s = 0; s < half; ++s) {
       const unsigned z = num - 1 - s;
       sorted[front[lens[s]]++] = static_cast<uint16_t>(s);

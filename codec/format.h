@@ -134,6 +134,8 @@ struct DecisionModels {
 // Canonical Huffman lengths from frequencies (all nonzero in LZMS), as the
 // format requires them; `lens` gets num lengths of at most kMaxCodewordLen.
 void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens);
+// The same, also counting the codewords of each length into lenCounts[0..15].
+void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens, unsigned* lenCounts);
 
 // Canonical codewords from lengths (used by the encoder; the decoder builds
 // its lookup tables from the lengths directly).

@@ -7,72 +7,81 @@ namespace lzms {
 
 namespace {
 
-// Stable bucket pass: out gets the symbols of `in` ordered by the digit
-// (f >> shift) & 63 of their counts, `start` holding where each bucket begins
-// (and start[64] == num). Increments of one bucket's position wait for each
-// other, and most symbols share a bucket or two (many counts are alike), so
-// the pass runs two independent chains: the first half of the input fills
-// every bucket from its front, the second half from its back.
-inline void BucketPass(const uint32_t* freqs, const uint16_t* in, unsigned num, unsigned shift,
-                       const unsigned* start, uint16_t* out) {
-  unsigned front[64], back[64];
-  for (unsigned b = 0; b < 64; ++b) front[b] = start[b], back[b] = start[b + 1];
-  const unsigned half = num / 2;
-  for (unsigned i = 0; i < half; ++i) {
-    const unsigned a = in[i], z = in[num - 1 - i];
-    out[front[(freqs[a] >> shift) & 63]++] = static_cast<uint16_t>(a);
-    out[--back[(freqs[z] >> shift) & 63]] = static_cast<uint16_t>(z);
+// Sort keys: frequency << 10 | symbol, for frequencies below 4096.
+constexpr unsigned kSymbolBits = 10;
+static_assert(kMaxOffsetSyms <= 1u << kSymbolBits);
+
+// Stable counting sort of the keys by the digit (key >> shift) & 63.
+// Increments of one bucket's count or position wait for each other, and most
+// keys share a bucket or two (many counts are alike), so the work runs in
+// four independent chains, one per quarter of the input: with each half's
+// counts, the first quarter fills a bucket forward from its start, the
+// second backward from where the first half ends in it, the third forward
+// from there, the fourth backward from the bucket's end.
+template <typename In>
+inline void CountingSort(const In& in, unsigned num, unsigned shift, uint32_t* out) {
+  unsigned first[64] = {}, second[64] = {};
+  const unsigned half = num / 2, quarter = half / 2;
+  for (unsigned i = 0; i < quarter; ++i) {
+    first[(in(i) >> shift) & 63]++;
+    first[(in(half - 1 - i) >> shift) & 63]++;
+    second[(in(half + i) >> shift) & 63]++;
+    second[(in(num - 1 - i) >> shift) & 63]++;
   }
-  if (num & 1) {
-    const unsigned m = in[half];
-    out[front[(freqs[m] >> shift) & 63]] = static_cast<uint16_t>(m);
+  if (half & 1) first[(in(quarter) >> shift) & 63]++;
+  for (unsigned i = half + quarter; i < num - quarter; ++i) second[(in(i) >> shift) & 63]++;
+  unsigned q0[64], q1[64], q2[64], q3[64];
+  for (unsigned b = 0, sum = 0; b < 64; ++b) {
+    q0[b] = sum;
+    q1[b] = q2[b] = sum + first[b];
+    sum += first[b] + second[b];
+    q3[b] = sum;
+  }
+  for (unsigned i = 0; i < quarter; ++i) {
+    const uint32_t a = in(i), b = in(half - 1 - i), c = in(half + i), d = in(num - 1 - i);
+    out[q0[(a >> shift) & 63]++] = a;
+    out[--q1[(b >> shift) & 63]] = b;
+    out[q2[(c >> shift) & 63]++] = c;
+    out[--q3[(d >> shift) & 63]] = d;
+  }
+  if (half & 1) {
+    const uint32_t a = in(quarter);
+    out[q0[(a >> shift) & 63]] = a;
+  }
+  for (unsigned i = half + quarter; i < num - quarter; ++i) {
+    const uint32_t c = in(i);
+    out[q2[(c >> shift) & 63]++] = c;
   }
 }
 
-// Symbols sorted by (frequency, symbol) into `order`; returns the largest
-// frequency. Frequencies stay small in LZMS (each period adds at most 1024 to
-// halved counts), so two stable 6-bit bucket passes over the low 12 bits
-// settle almost every call (one when all counts are below 64); anything
-// larger falls back to a comparison sort.
-uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint16_t* order) {
-  uint32_t maxFreq = 0;
-  for (unsigned s = 0; s < num; ++s) maxFreq = std::max(maxFreq, freqs[s]);
-  if (maxFreq >= 4096) {
-    uint64_t keys[kMaxOffsetSyms];
-    for (unsigned s = 0; s < num; ++s) keys[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-    std::sort(keys, keys + num);
-    for (unsigned s = 0; s < num; ++s) order[s] = static_cast<uint16_t>(keys[s]);
-    return maxFreq;
+// Keys sorted by (frequency, symbol) into `order`; false (and nothing done)
+// when a frequency is 4096 or more. Frequencies stay small in LZMS (each
+// period adds at most 1024 to halved counts): a stable pass over the low 6
+// bits of the counts, then (unless every count is below 64) one over the next
+// 6. Most counts are below 64, too, so that second pass first moves those, in
+// order, to the front, and sorts only the rest.
+bool SortByFrequency(const uint32_t* freqs, unsigned num, uint32_t* order) {
+  uint32_t any = 0;
+  for (unsigned s = 0; s < num; ++s) any |= freqs[s];
+  if (any >= 4096) return false;
+  auto key = [freqs](unsigned s) { return freqs[s] << kSymbolBits | s; };
+  if (any < 64) {
+    CountingSort(key, num, kSymbolBits, order);
+    return true;
   }
-  // Both digits' histograms in one pass over the counts, in two halves, for
-  // the same reason as the passes' two chains.
-  unsigned low[64] = {}, high[64] = {}, low2[64] = {}, high2[64] = {};
-  unsigned s = 0;
-  for (; s + 1 < num; s += 2) {
-    low[freqs[s] & 63]++;
-    high[freqs[s] >> 6]++;
-    low2[freqs[s + 1] & 63]++;
-    high2[freqs[s + 1] >> 6]++;
+  uint32_t tmp[kMaxOffsetSyms], rest[kMaxOffsetSyms];
+  CountingSort(key, num, kSymbolBits, tmp);
+  unsigned small = 0, large = 0;
+  for (unsigned i = 0; i < num; ++i) {
+    const uint32_t k = tmp[i];
+    const bool isSmall = k < (64u << kSymbolBits);
+    order[small] = k;
+    rest[large] = k;
+    small += isSmall;
+    large += !isSmall;
   }
-  if (s < num) low[freqs[s] & 63]++, high[freqs[s] >> 6]++;
-  unsigned lowStart[65], highStart[65];
-  for (unsigned b = 0, sumLow = 0, sumHigh = 0; b < 64; ++b) {
-    lowStart[b] = sumLow;
-    highStart[b] = sumHigh;
-    sumLow += low[b] + low2[b];
-    sumHigh += high[b] + high2[b];
-  }
-  lowStart[64] = highStart[64] = num;
-  uint16_t symbols[kMaxOffsetSyms];
-  for (s = 0; s < num; ++s) symbols[s] = static_cast<uint16_t>(s);
-  if (maxFreq < 64) {
-    BucketPass(freqs, symbols, num, 0, lowStart, order);
-    return maxFreq;
-  }
-  uint16_t tmp[kMaxOffsetSyms];
-  BucketPass(freqs, symbols, num, 0, lowStart, tmp);
-  BucketPass(freqs, tmp, num, 6, highStart, order);
-  return maxFreq;
+  CountingSort([&rest](unsigned i) { return rest[i]; }, large, kSymbolBits + 6, order + small);
+  return true;
 }
 
 // The two-queue merge over leaves sorted by frequency: nodeParent[k] gets the
@@ -80,23 +89,35 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint16_t* order) {
 // Sums are of type F, wide enough for all counts together. Sentinels (the
 // largest F) past the last leaf and at the node being made spare the checks
 // for an empty queue.
-template <typename F>
-void Merge(const uint32_t* freqs, const uint16_t* order, unsigned num, uint16_t* nodeParent) {
+//
+// A merge takes the two smallest of the queues' fronts l0 <= l1 and
+// n0 <= n1 (a leaf winning a tie). Two tests tell the three outcomes: both
+// leaves when l1 <= n0, both nodes when n1 < l0, otherwise l0 and n0 (in
+// whichever order, the same sum), which saves a mispredicted branch over
+// taking one at a time.
+template <typename F, typename Key>
+void Merge(const Key* order, unsigned shift, unsigned num, uint16_t* nodeParent) {
   constexpr F kNone = static_cast<F>(~F{0});
-  F leafFreq[kMaxOffsetSyms + 1], nodeFreq[kMaxOffsetSyms];
-  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(freqs[order[i]]);
-  leafFreq[num] = kNone;
+  F leafFreq[kMaxOffsetSyms + 2], nodeFreq[kMaxOffsetSyms];
+  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> shift);
+  leafFreq[num] = leafFreq[num + 1] = kNone;
   unsigned leaf = 0, node = 0;
   for (unsigned made = 0; made + 1 < num; ++made) {
     nodeFreq[made] = kNone;
-    F sum = 0;
-    for (int pick = 0; pick < 2; ++pick) {
-      if (leafFreq[leaf] <= nodeFreq[node]) {  // a leaf wins a tie
-        sum += leafFreq[leaf++];
-      } else {
-        sum += nodeFreq[node];
-        nodeParent[node++] = static_cast<uint16_t>(made);
-      }
+    const F l0 = leafFreq[leaf], l1 = leafFreq[leaf + 1], n0 = nodeFreq[node];
+    F sum;
+    if (l1 <= n0) {
+      sum = l0 + l1;
+      leaf += 2;
+    } else if (nodeFreq[node + 1] < l0) {
+      sum = n0 + nodeFreq[node + 1];
+      nodeParent[node] = nodeParent[node + 1] = static_cast<uint16_t>(made);
+      node += 2;
+    } else {
+      sum = l0 + n0;
+      nodeParent[node] = static_cast<uint16_t>(made);
+      ++leaf;
+      ++node;
     }
     nodeFreq[made] = sum;
   }
@@ -109,22 +130,33 @@ void Merge(const uint32_t* freqs, const uint16_t* order, unsigned num, uint16_t*
 // the leaf is taken first. The encoder and the decoder must agree bit for bit,
 // so nothing here may depend on anything but the frequencies.
 void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
+  unsigned lenCounts[kMaxCodewordLen + 1];
+  BuildHuffmanLengths(freqs, num, lens, lenCounts);
+}
+
+void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens, unsigned* lenCounts) {
+  for (unsigned len = 0; len <= kMaxCodewordLen; ++len) lenCounts[len] = 0;
   if (num == 0) return;
   if (num == 1) {
     lens[0] = 1;
+    lenCounts[1] = 1;
     return;
   }
-  uint16_t order[kMaxOffsetSyms];  // symbols by (frequency, value)
-  const uint32_t maxFreq = SortByFrequency(freqs, num, order);
-
-  // Internal node k (0-based creation order) is made by the k-th merge. With
-  // the usual small counts, every sum stays far below 2^32 (and below the
-  // sentinel), which keeps the merge on 32-bit words.
+  // Internal node k (0-based creation order) is made by the k-th merge.
   uint16_t nodeParent[kMaxOffsetSyms];
-  if (static_cast<uint64_t>(maxFreq) * num < 0xFFFFFFFFu)
-    Merge<uint32_t>(freqs, order, num, nodeParent);
-  else
-    Merge<uint64_t>(freqs, order, num, nodeParent);
+  // Keys by (frequency, value): frequency << 10 | symbol for the usual small
+  // counts, whose sums stay far below 2^32 (and below the sentinel), which
+  // keeps the merge on 32-bit words; frequency << 16 | symbol otherwise.
+  uint32_t order[kMaxOffsetSyms];
+  uint64_t wide[kMaxOffsetSyms];
+  const bool narrow = SortByFrequency(freqs, num, order);
+  if (narrow) {
+    Merge<uint32_t>(order, kSymbolBits, num, nodeParent);
+  } else {
+    for (unsigned s = 0; s < num; ++s) wide[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    std::sort(wide, wide + num);
+    Merge<uint64_t>(wide, 16, num, nodeParent);
+  }
 
   // Leaves per depth, level by level. Nodes are merged in the order they
   // were made, so nodeParent never decreases: the internal nodes of one depth
@@ -167,10 +199,17 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
     }
     maxLen = kMaxCodewordLen;
   }
+  for (unsigned len = 1; len <= maxLen; ++len) lenCounts[len] = counts[len];
   // The least frequent symbols (first in `order`) get the longest codewords.
   unsigned i = 0;
-  for (unsigned len = maxLen; len >= 1; --len)
-    for (unsigned c = counts[len]; c > 0; --c) lens[order[i++]] = static_cast<uint8_t>(len);
+  if (narrow) {
+    for (unsigned len = maxLen; len >= 1; --len)
+      for (unsigned c = counts[len]; c > 0; --c)
+        lens[order[i++] & ((1u << kSymbolBits) - 1)] = static_cast<uint8_t>(len);
+  } else {
+    for (unsigned len = maxLen; len >= 1; --len)
+      for (unsigned c = counts[len]; c > 0; --c) lens[wide[i++] & 0xFFFF] = static_cast<uint8_t>(len);
+  }
 }
 
 void BuildCodewords(const uint8_t* lens, unsigned num, uint32_t* codewords) {
