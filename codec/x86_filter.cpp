@@ -22,6 +22,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 namespace lzms {
 namespace {
@@ -168,6 +171,129 @@ inline bool AnyOpcode(const uint8_t* p) {
 }
 #endif
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define LZMS_X86_AVX2 1
+// The same looks 32 positions at a time, for processors that have AVX2.
+__attribute__((target("avx2"))) inline unsigned InstructionMask32(const uint8_t* p) {
+  const __m256i k05 = _mm256_set1_epi8(0x05), k07 = _mm256_set1_epi8(0x07), k15 = _mm256_set1_epi8(0x15),
+                k48 = _mm256_set1_epi8(0x48), k4C = _mm256_set1_epi8(0x4C),
+                k83 = _mm256_set1_epi8(static_cast<char>(0x83)),
+                k8B = _mm256_set1_epi8(static_cast<char>(0x8B)),
+                k8D = _mm256_set1_epi8(static_cast<char>(0x8D)),
+                kE8 = _mm256_set1_epi8(static_cast<char>(0xE8)),
+                kF0 = _mm256_set1_epi8(static_cast<char>(0xF0)),
+                kF7 = _mm256_set1_epi8(static_cast<char>(0xF7)),
+                kFE = _mm256_set1_epi8(static_cast<char>(0xFE)),
+                kFF = _mm256_set1_epi8(static_cast<char>(0xFF)), k04 = _mm256_set1_epi8(0x04);
+  const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+  const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
+  const __m256i call = _mm256_cmpeq_epi8(_mm256_and_si256(v0, kFE), kE8);
+  const __m256i callIndirect = _mm256_and_si256(_mm256_cmpeq_epi8(v0, kFF), _mm256_cmpeq_epi8(v1, k15));
+  const __m256i lockAdd = _mm256_and_si256(
+      _mm256_and_si256(_mm256_cmpeq_epi8(v0, kF0), _mm256_cmpeq_epi8(v1, k83)), _mm256_cmpeq_epi8(v2, k05));
+  const __m256i ripModRm = _mm256_cmpeq_epi8(_mm256_and_si256(v2, k07), k05);
+  const __m256i lea = _mm256_and_si256(
+      _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, k04), k4C), _mm256_cmpeq_epi8(v1, k8D)),
+      ripModRm);
+  const __m256i mov =
+      _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v0, k48), _mm256_cmpeq_epi8(v1, k8B)),
+                       _mm256_cmpeq_epi8(_mm256_and_si256(v2, kF7), k05));
+  const __m256i hit = _mm256_or_si256(_mm256_or_si256(call, callIndirect),
+                                      _mm256_or_si256(lockAdd, _mm256_or_si256(lea, mov)));
+  return static_cast<unsigned>(_mm256_movemask_epi8(hit));
+}
+
+__attribute__((target("avx2"))) inline bool AnyOpcode32(const uint8_t* p) {
+  const __m256i k04 = _mm256_set1_epi8(0x04), k06 = _mm256_set1_epi8(0x06), k4C = _mm256_set1_epi8(0x4C),
+                k8F = _mm256_set1_epi8(static_cast<char>(0x8F)),
+                kE8 = _mm256_set1_epi8(static_cast<char>(0xE8)),
+                kF0 = _mm256_set1_epi8(static_cast<char>(0xF0)),
+                kFE = _mm256_set1_epi8(static_cast<char>(0xFE)),
+                kFF = _mm256_set1_epi8(static_cast<char>(0xFF));
+  __m256i any = _mm256_setzero_si256();
+  for (int block = 0; block < 64; block += 32) {
+    const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + block));
+    const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + block + 1));
+    const __m256i rex = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v0, k04), k4C),
+                                         _mm256_cmpeq_epi8(_mm256_or_si256(v1, k06), k8F));
+    any = _mm256_or_si256(
+        any, _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(_mm256_and_si256(v0, kFE), kE8), rex),
+                             _mm256_or_si256(_mm256_cmpeq_epi8(v0, kF0), _mm256_cmpeq_epi8(v0, kFF))));
+  }
+  return _mm256_movemask_epi8(any) != 0;
+}
+#endif
+
+#if defined(__SSE2__)
+// Blocks of 16 positions, and the instructions that start in them.
+constexpr int32_t kBlocks = 1024;
+struct Noted {
+  int32_t at;
+  uint32_t mask;
+};
+
+// Notes the blocks among `blocks` from window + j that have instructions,
+// without a branch per block: even in code, most blocks have none, and which
+// ones do is anybody's guess. When `sparse`, it first takes a cheaper look at
+// 64 bytes at a time for any byte that could start one. Returns how many it
+// noted.
+inline int32_t NoteBlocks(const uint8_t* window, int32_t j, int32_t blocks, bool sparse, Noted* noted) {
+  int32_t count = 0, b = 0;
+  if (sparse) {
+    for (; b + 4 <= blocks; b += 4) {
+      const int32_t at = j + 16 * b;
+      if (!AnyOpcode(window + at)) continue;
+      for (int32_t k = 0; k < 4; ++k) {
+        const unsigned mask = InstructionMask(window + at + 16 * k);
+        noted[count] = {at + 16 * k, mask};
+        count += mask != 0;
+      }
+    }
+  }
+  for (; b < blocks; ++b) {
+    const int32_t at = j + 16 * b;
+    const unsigned mask = InstructionMask(window + at);
+    noted[count] = {at, mask};
+    count += mask != 0;
+  }
+  return count;
+}
+
+#if defined(LZMS_X86_AVX2)
+// NoteBlocks two blocks at a time.
+__attribute__((target("avx2"))) int32_t NoteBlocksAvx2(const uint8_t* window, int32_t j, int32_t blocks,
+                                                       bool sparse, Noted* noted) {
+  int32_t count = 0, b = 0;
+  for (; b + 4 <= blocks; b += sparse ? 4 : 2) {
+    const int32_t at = j + 16 * b;
+    if (sparse && !AnyOpcode32(window + at)) continue;
+    for (int32_t k = 0; k < (sparse ? 4 : 2); k += 2) {
+      const unsigned mask = InstructionMask32(window + at + 16 * k);
+      noted[count] = {at + 16 * k, mask & 0xFFFF};
+      count += (mask & 0xFFFF) != 0;
+      noted[count] = {at + 16 * k + 16, mask >> 16};
+      count += (mask >> 16) != 0;
+    }
+  }
+  for (; b < blocks; ++b) {
+    const int32_t at = j + 16 * b;
+    const unsigned mask = InstructionMask(window + at);
+    noted[count] = {at, mask};
+    count += mask != 0;
+  }
+  return count;
+}
+
+bool wideScan = true;  // X86SetWideScan
+
+bool UseAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has && wideScan;
+}
+#endif
+#endif
+
 // The translation loop over instruction starts i in [*next, stop). window[k]
 // is the byte at position base + k and must hold everything up to stop + 16:
 // an instruction reads at most 7 bytes from its start, the scan 18. Stopping
@@ -179,41 +305,24 @@ void Translate(uint8_t* window, int32_t base, int32_t* next, int32_t* lastX86, i
   int32_t j = *next - base, x86 = *lastX86;  // j: offset in the window
   const int32_t end = stop - base;
 #if defined(__SSE2__)
-  // In two steps per stretch of up to kBlocks blocks of 16 positions. The
-  // first looks at the blocks and notes those with instructions, without a
-  // branch per block: even in code, most blocks have none, and which ones do
-  // is anybody's guess. Where the last stretch had next to no instructions
-  // (data that is not code), it first takes a cheaper look at 64 bytes at a
-  // time for any byte that could start one. The second step takes the
-  // instructions of the noted blocks one after the other, each hiding the
-  // starts inside it.
-  constexpr int32_t kBlocks = 1024;
-  struct Noted {
-    int32_t at;
-    uint32_t mask;
-  };
+  // In two steps per stretch of up to kBlocks blocks: note the blocks with
+  // instructions (NoteBlocks), then take the instructions of the noted
+  // blocks one after the other, each hiding the starts inside it. Where the
+  // last stretch had next to no instructions (data that is not code), the
+  // next is looked at sparsely.
   Noted noted[kBlocks];
   bool sparse = true;
+#if defined(LZMS_X86_AVX2)
+  const bool avx2 = UseAvx2();
+#endif
   while (j + 16 <= end) {
     const int32_t blocks = (end - j) / 16 < kBlocks ? (end - j) / 16 : kBlocks;
-    int32_t count = 0, b = 0;
-    if (sparse) {
-      for (; b + 4 <= blocks; b += 4) {
-        const int32_t at = j + 16 * b;
-        if (!AnyOpcode(window + at)) continue;
-        for (int32_t k = 0; k < 4; ++k) {
-          const unsigned mask = InstructionMask(window + at + 16 * k);
-          noted[count] = {at + 16 * k, mask};
-          count += mask != 0;
-        }
-      }
-    }
-    for (; b < blocks; ++b) {
-      const int32_t at = j + 16 * b;
-      const unsigned mask = InstructionMask(window + at);
-      noted[count] = {at, mask};
-      count += mask != 0;
-    }
+#if defined(LZMS_X86_AVX2)
+    const int32_t count = avx2 ? NoteBlocksAvx2(window, j, blocks, sparse, noted)
+                               : NoteBlocks(window, j, blocks, sparse, noted);
+#else
+    const int32_t count = NoteBlocks(window, j, blocks, sparse, noted);
+#endif
     sparse = count * 64 < blocks;
     int32_t resume = j;
     for (int32_t n = 0; n < count; ++n) {
@@ -241,6 +350,17 @@ void Translate(uint8_t* window, int32_t base, int32_t* next, int32_t* lastX86, i
 }
 
 }  // namespace
+
+bool X86SetWideScan(bool wide) {
+#if defined(LZMS_X86_AVX2)
+  const bool was = wideScan;
+  wideScan = wide;
+  return was;
+#else
+  (void)wide;
+  return false;
+#endif
+}
 
 void X86Filter(uint8_t* data, size_t size, int32_t* lastUse, bool undo) {
   if (size <= kX86MinSize) return;
