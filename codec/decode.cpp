@@ -35,28 +35,30 @@ LZMS_INLINE void Copy16(uint8_t* dst, const uint8_t* src) {
 // depends on the one a span back, and the distance is at least the span, so
 // blocks of up to one span (16 bytes at most) are independent: they are done
 // with bytewise vector adds, the rest byte by byte. Nothing is written past
-// len.
-LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32_t len) {
+// len, unless `slack` allows up to 15 bytes more: then the last block is
+// whole, and there is no byte tail (whose exit is a mispredicted branch for
+// the records of a few bytes that delta matches mostly copy).
+LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32_t len, bool slack) {
   const uint8_t* dstBack = dst - span;
   const uint8_t* farBack = far - span;
   size_t i = 0;
 #if defined(__SSE2__)
   if (span >= 16) {
-    for (; i + 16 <= len; i += 16) {
+    for (const size_t end = slack ? len + 15 : len; i + 16 <= end; i += 16) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + i));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstBack + i));
       const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(farBack + i));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
     }
   } else if (span >= 8) {
-    for (; i + 8 <= len; i += 8) {
+    for (const size_t end = slack ? len + 7 : len; i + 8 <= end; i += 8) {
       const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(far + i));
       const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dstBack + i));
       const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(farBack + i));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
     }
   } else if (span == 4) {
-    for (; i + 4 <= len; i += 4) {
+    for (const size_t end = slack ? len + 3 : len; i + 4 <= end; i += 4) {
       uint32_t a, b, c;
       std::memcpy(&a, far + i, 4);
       std::memcpy(&b, dstBack + i, 4);
@@ -370,7 +372,9 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     if (__builtin_expect(pos + len > room, 0)) LZMS_ASK(pos + len);
     uint8_t* dst = out + pos;
     const uint8_t* far = dst - distance;
-    CopyDelta(dst, far, static_cast<size_t>(span), len);
+    // Up to 15 bytes past the match may be written when the consumer has
+    // given them already (no further report for them).
+    CopyDelta(dst, far, static_cast<size_t>(span), len, room - pos >= static_cast<size_t>(len) + 16);
     pos += len;
     deltaPendingEnd = pos;
   }
