@@ -73,6 +73,16 @@ LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32
   for (; i < len; ++i) dst[i] = static_cast<uint8_t>(far[i] + dstBack[i] - farBack[i]);
 }
 
+// A slot's base and extra bits in one word (extra << 32 | base): one load.
+template <size_t N>
+constexpr std::array<uint64_t, N> SlotEntries(const SlotTable<N>& t) {
+  std::array<uint64_t, N> e{};
+  for (size_t i = 0; i < N; ++i) e[i] = static_cast<uint64_t>(t.extra[i]) << 32 | t.base[i];
+  return e;
+}
+constexpr auto kOffsetSlotEntries = SlotEntries(kOffsetSlots);
+constexpr auto kLengthSlotEntries = SlotEntries(kLengthSlots);
+
 // Range decoder over the front of the stream; past the end it reads zeros.
 // It and the bit reader live in Run's locals, where the compiler keeps them in
 // registers: as members of the heap Decoder, every byte written to the output
@@ -182,12 +192,14 @@ struct BackwardBits {
   LZMS_INLINE uint32_t Offset(OffsetCode& c) {
     const int slot = Symbol(c);
     if (slot < 0) return 0;
-    return kOffsetSlots.base[slot] + Take(kOffsetSlots.extra[slot]);
+    const uint64_t entry = kOffsetSlotEntries[slot];
+    return static_cast<uint32_t>(entry) + Take(static_cast<unsigned>(entry >> 32));
   }
 
   LZMS_INLINE uint32_t Length(LengthCode& c) {
     const int slot = Symbol(c);
-    return kLengthSlots.base[slot] + Take(kLengthSlots.extra[slot]);
+    const uint64_t entry = kLengthSlotEntries[slot];
+    return static_cast<uint32_t>(entry) + Take(static_cast<unsigned>(entry >> 32));
   }
 };
 
