@@ -35,28 +35,30 @@ LZMS_INLINE void Copy16(uint8_t* dst, const uint8_t* src) {
 // depends on the one a span back, and the distance is at least the span, so
 // blocks of up to one span (16 bytes at most) are independent: they are done
 // with bytewise vector adds, the rest byte by byte. Nothing is written past
-// len.
-LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32_t len) {
+// len, unless `slack` allows up to 15 bytes more: then the last block is
+// whole, and there is no byte tail (whose exit is a mispredicted branch for
+// the records of a few bytes that delta matches mostly copy).
+LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32_t len, bool slack) {
   const uint8_t* dstBack = dst - span;
   const uint8_t* farBack = far - span;
   size_t i = 0;
 #if defined(__SSE2__)
   if (span >= 16) {
-    for (; i + 16 <= len; i += 16) {
+    for (const size_t end = slack ? len + 15 : len; i + 16 <= end; i += 16) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + i));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstBack + i));
       const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(farBack + i));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
     }
   } else if (span >= 8) {
-    for (; i + 8 <= len; i += 8) {
+    for (const size_t end = slack ? len + 7 : len; i + 8 <= end; i += 8) {
       const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(far + i));
       const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dstBack + i));
       const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(farBack + i));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_sub_epi8(_mm_add_epi8(a, b), c));
     }
   } else if (span == 4) {
-    for (; i + 4 <= len; i += 4) {
+    for (const size_t end = slack ? len + 3 : len; i + 4 <= end; i += 4) {
       uint32_t a, b, c;
       std::memcpy(&a, far + i, 4);
       std::memcpy(&b, dstBack + i, 4);
@@ -70,6 +72,16 @@ LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32
 #endif
   for (; i < len; ++i) dst[i] = static_cast<uint8_t>(far[i] + dstBack[i] - farBack[i]);
 }
+
+// A slot's base and extra bits in one word (extra << 32 | base): one load.
+template <size_t N>
+constexpr std::array<uint64_t, N> SlotEntries(const SlotTable<N>& t) {
+  std::array<uint64_t, N> e{};
+  for (size_t i = 0; i < N; ++i) e[i] = static_cast<uint64_t>(t.extra[i]) << 32 | t.base[i];
+  return e;
+}
+constexpr auto kOffsetSlotEntries = SlotEntries(kOffsetSlots);
+constexpr auto kLengthSlotEntries = SlotEntries(kLengthSlots);
 
 // Range decoder over the front of the stream; past the end it reads zeros.
 // It and the bit reader live in Run's locals, where the compiler keeps them in
@@ -165,8 +177,8 @@ struct BackwardBits {
     Refill();
     uint32_t entry = c.table[buf >> (64 - Code::kTableBits)];
     if (entry >= 0x8000) {
-      if (entry == kInvalid) return -1;
-      entry = c.table[(entry & 0x7FFF) + ((buf >> (64 - kMaxCodewordLen)) & ((1u << Code::kSubBits) - 1))];
+      if (Code::kMayBeDegenerate && entry == kInvalid) return -1;
+      entry = c.table[Code::SubIndex(entry, buf)];
     }
     const unsigned sym = entry & 0x7FF;
     const unsigned len = entry >> 11;
@@ -180,13 +192,14 @@ struct BackwardBits {
   LZMS_INLINE uint32_t Offset(OffsetCode& c) {
     const int slot = Symbol(c);
     if (slot < 0) return 0;
-    return kOffsetSlots.base[slot] + Take(kOffsetSlots.extra[slot]);
+    const uint64_t entry = kOffsetSlotEntries[slot];
+    return static_cast<uint32_t>(entry) + Take(static_cast<unsigned>(entry >> 32));
   }
 
   LZMS_INLINE uint32_t Length(LengthCode& c) {
     const int slot = Symbol(c);
-    if (slot < 0) return 0;
-    return kLengthSlots.base[slot] + Take(kLengthSlots.extra[slot]);
+    const uint64_t entry = kLengthSlotEntries[slot];
+    return static_cast<uint32_t>(entry) + Take(static_cast<unsigned>(entry >> 32));
   }
 };
 
@@ -279,7 +292,6 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
       // Literals come in runs: their count to the next rebuild lives in a
       // register (in memory, every literal would wait for the last one's).
       const int sym = bits.Counted(literal);
-      if (sym < 0) return false;
       if (__builtin_expect(--literalsLeft == 0, 0)) {
         literal.Rebuild();
         literalsLeft = kLiteralRebuild;
@@ -345,7 +357,6 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     uint64_t pair;
     if (!rd.Bit(m.delta[deltaState], deltaState, kOtherStates - 1)) {
       const int pw = bits.Symbol(power);
-      if (pw < 0) return false;
       const uint32_t raw = bits.Offset(deltaOffset);
       if (raw == 0) return false;
       pair = static_cast<uint64_t>(pw) << 32 | raw;
@@ -373,7 +384,9 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     if (__builtin_expect(pos + len > room, 0)) LZMS_ASK(pos + len);
     uint8_t* dst = out + pos;
     const uint8_t* far = dst - distance;
-    CopyDelta(dst, far, static_cast<size_t>(span), len);
+    // Up to 15 bytes past the match may be written when the consumer has
+    // given them already (no further report for them).
+    CopyDelta(dst, far, static_cast<size_t>(span), len, room - pos >= static_cast<size_t>(len) + 16);
     pos += len;
     deltaPendingEnd = pos;
   }

@@ -134,6 +134,8 @@ struct DecisionModels {
 // Canonical Huffman lengths from frequencies (all nonzero in LZMS), as the
 // format requires them; `lens` gets num lengths of at most kMaxCodewordLen.
 void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens);
+// The same, also counting the codewords of each length into lenCounts[0..15].
+void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens, unsigned* lenCounts);
 
 // Canonical codewords from lengths (used by the encoder; the decoder builds
 // its lookup tables from the lengths directly).
@@ -144,6 +146,11 @@ void BuildCodewords(const uint8_t* lens, unsigned num, uint32_t* codewords);
 // left as it is.
 constexpr size_t kX86MinSize = 17;
 void X86Filter(uint8_t* data, size_t size, int32_t* scratch, bool undo);
+
+// The translation looks for instructions 32 bytes at a time where the
+// processor has AVX2, 16 otherwise. Tests run both: false asks for the 16-byte
+// scan whatever the processor. Returns the previous setting.
+bool X86SetWideScan(bool wide);
 
 // The same translation in steps, for a consumer that finishes the start of a
 // chunk while the rest is still being decoded. Bytes before `next` are final.

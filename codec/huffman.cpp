@@ -7,45 +7,81 @@ namespace lzms {
 
 namespace {
 
-// Sorts by (frequency, symbol). Frequencies stay small in LZMS (each period
-// adds at most 1024 to halved counts), so two stable 6-bit bucket passes over
-// the low 12 bits settle almost every call (one when all counts are below 64);
-// anything larger falls back to a comparison sort.
-uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
-  uint32_t maxFreq = 0;
-  for (unsigned s = 0; s < num; ++s) maxFreq = std::max(maxFreq, freqs[s]);
-  if (maxFreq >= 4096) {
-    for (unsigned s = 0; s < num; ++s) order[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-    std::sort(order, order + num);
-    return maxFreq;
+// Sort keys: frequency << 10 | symbol, for frequencies below 4096.
+constexpr unsigned kSymbolBits = 10;
+static_assert(kMaxOffsetSyms <= 1u << kSymbolBits);
+
+// Stable counting sort of the keys by the digit (key >> shift) & 63.
+// Increments of one bucket's count or position wait for each other, and most
+// keys share a bucket or two (many counts are alike), so the work runs in
+// four independent chains, one per quarter of the input: with each half's
+// counts, the first quarter fills a bucket forward from its start, the
+// second backward from where the first half ends in it, the third forward
+// from there, the fourth backward from the bucket's end.
+template <typename In>
+inline void CountingSort(const In& in, unsigned num, unsigned shift, uint32_t* out) {
+  unsigned first[64] = {}, second[64] = {};
+  const unsigned half = num / 2, quarter = half / 2;
+  for (unsigned i = 0; i < quarter; ++i) {
+    first[(in(i) >> shift) & 63]++;
+    first[(in(half - 1 - i) >> shift) & 63]++;
+    second[(in(half + i) >> shift) & 63]++;
+    second[(in(num - 1 - i) >> shift) & 63]++;
   }
-  // Both digits' histograms in one pass over the counts, in two halves:
-  // most counts are alike (many symbols never seen), and increments of one
-  // bucket wait for each other.
-  unsigned low[64] = {}, high[64] = {}, low2[64] = {}, high2[64] = {};
-  unsigned s = 0;
-  for (; s + 1 < num; s += 2) {
-    low[freqs[s] & 63]++;
-    high[freqs[s] >> 6]++;
-    low2[freqs[s + 1] & 63]++;
-    high2[freqs[s + 1] >> 6]++;
+  if (half & 1) first[(in(quarter) >> shift) & 63]++;
+  for (unsigned i = half + quarter; i < num - quarter; ++i) second[(in(i) >> shift) & 63]++;
+  unsigned q0[64], q1[64], q2[64], q3[64];
+  for (unsigned b = 0, sum = 0; b < 64; ++b) {
+    q0[b] = sum;
+    q1[b] = q2[b] = sum + first[b];
+    sum += first[b] + second[b];
+    q3[b] = sum;
   }
-  if (s < num) low[freqs[s] & 63]++, high[freqs[s] >> 6]++;
-  for (unsigned b = 0, sumLow = 0, sumHigh = 0; b < 64; ++b) {
-    const unsigned l = low[b] + low2[b], h = high[b] + high2[b];
-    low[b] = sumLow;
-    high[b] = sumHigh;
-    sumLow += l;
-    sumHigh += h;
+  for (unsigned i = 0; i < quarter; ++i) {
+    const uint32_t a = in(i), b = in(half - 1 - i), c = in(half + i), d = in(num - 1 - i);
+    out[q0[(a >> shift) & 63]++] = a;
+    out[--q1[(b >> shift) & 63]] = b;
+    out[q2[(c >> shift) & 63]++] = c;
+    out[--q3[(d >> shift) & 63]] = d;
   }
-  if (maxFreq < 64) {
-    for (s = 0; s < num; ++s) order[low[freqs[s]]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-    return maxFreq;
+  if (half & 1) {
+    const uint32_t a = in(quarter);
+    out[q0[(a >> shift) & 63]] = a;
   }
-  uint64_t tmp[kMaxOffsetSyms];
-  for (s = 0; s < num; ++s) tmp[low[freqs[s] & 63]++] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
-  for (unsigned i = 0; i < num; ++i) order[high[tmp[i] >> 22]++] = tmp[i];
-  return maxFreq;
+  for (unsigned i = half + quarter; i < num - quarter; ++i) {
+    const uint32_t c = in(i);
+    out[q2[(c >> shift) & 63]++] = c;
+  }
+}
+
+// Keys sorted by (frequency, symbol) into `order`; false (and nothing done)
+// when a frequency is 4096 or more. Frequencies stay small in LZMS (each
+// period adds at most 1024 to halved counts): a stable pass over the low 6
+// bits of the counts, then (unless every count is below 64) one over the next
+// 6. Most counts are below 64, too, so that second pass first moves those, in
+// order, to the front, and sorts only the rest.
+bool SortByFrequency(const uint32_t* freqs, unsigned num, uint32_t* order) {
+  uint32_t any = 0;
+  for (unsigned s = 0; s < num; ++s) any |= freqs[s];
+  if (any >= 4096) return false;
+  auto key = [freqs](unsigned s) { return freqs[s] << kSymbolBits | s; };
+  if (any < 64) {
+    CountingSort(key, num, kSymbolBits, order);
+    return true;
+  }
+  uint32_t tmp[kMaxOffsetSyms], rest[kMaxOffsetSyms];
+  CountingSort(key, num, kSymbolBits, tmp);
+  unsigned small = 0, large = 0;
+  for (unsigned i = 0; i < num; ++i) {
+    const uint32_t k = tmp[i];
+    const bool isSmall = k < (64u << kSymbolBits);
+    order[small] = k;
+    rest[large] = k;
+    small += isSmall;
+    large += !isSmall;
+  }
+  CountingSort([&rest](unsigned i) { return rest[i]; }, large, kSymbolBits + 6, order + small);
+  return true;
 }
 
 // The two-queue merge over leaves sorted by frequency: nodeParent[k] gets the
@@ -53,23 +89,35 @@ uint32_t SortByFrequency(const uint32_t* freqs, unsigned num, uint64_t* order) {
 // Sums are of type F, wide enough for all counts together. Sentinels (the
 // largest F) past the last leaf and at the node being made spare the checks
 // for an empty queue.
-template <typename F>
-void Merge(const uint64_t* order, unsigned num, uint16_t* nodeParent) {
+//
+// A merge takes the two smallest of the queues' fronts l0 <= l1 and
+// n0 <= n1 (a leaf winning a tie). Two tests tell the three outcomes: both
+// leaves when l1 <= n0, both nodes when n1 < l0, otherwise l0 and n0 (in
+// whichever order, the same sum), which saves a mispredicted branch over
+// taking one at a time.
+template <typename F, typename Key>
+void Merge(const Key* order, unsigned shift, unsigned num, uint16_t* nodeParent) {
   constexpr F kNone = static_cast<F>(~F{0});
-  F leafFreq[kMaxOffsetSyms + 1], nodeFreq[kMaxOffsetSyms];
-  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> 16);
-  leafFreq[num] = kNone;
+  F leafFreq[kMaxOffsetSyms + 2], nodeFreq[kMaxOffsetSyms];
+  for (unsigned i = 0; i < num; ++i) leafFreq[i] = static_cast<F>(order[i] >> shift);
+  leafFreq[num] = leafFreq[num + 1] = kNone;
   unsigned leaf = 0, node = 0;
   for (unsigned made = 0; made + 1 < num; ++made) {
     nodeFreq[made] = kNone;
-    F sum = 0;
-    for (int pick = 0; pick < 2; ++pick) {
-      if (leafFreq[leaf] <= nodeFreq[node]) {  // a leaf wins a tie
-        sum += leafFreq[leaf++];
-      } else {
-        sum += nodeFreq[node];
-        nodeParent[node++] = static_cast<uint16_t>(made);
-      }
+    const F l0 = leafFreq[leaf], l1 = leafFreq[leaf + 1], n0 = nodeFreq[node];
+    F sum;
+    if (l1 <= n0) {
+      sum = l0 + l1;
+      leaf += 2;
+    } else if (nodeFreq[node + 1] < l0) {
+      sum = n0 + nodeFreq[node + 1];
+      nodeParent[node] = nodeParent[node + 1] = static_cast<uint16_t>(made);
+      node += 2;
+    } else {
+      sum = l0 + n0;
+      nodeParent[node] = static_cast<uint16_t>(made);
+      ++leaf;
+      ++node;
     }
     nodeFreq[made] = sum;
   }
@@ -82,22 +130,33 @@ void Merge(const uint64_t* order, unsigned num, uint16_t* nodeParent) {
 // the leaf is taken first. The encoder and the decoder must agree bit for bit,
 // so nothing here may depend on anything but the frequencies.
 void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
+  unsigned lenCounts[kMaxCodewordLen + 1];
+  BuildHuffmanLengths(freqs, num, lens, lenCounts);
+}
+
+void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens, unsigned* lenCounts) {
+  for (unsigned len = 0; len <= kMaxCodewordLen; ++len) lenCounts[len] = 0;
   if (num == 0) return;
   if (num == 1) {
     lens[0] = 1;
+    lenCounts[1] = 1;
     return;
   }
-  uint64_t order[kMaxOffsetSyms];  // (frequency << 16) | symbol, sorted
-  const uint32_t maxFreq = SortByFrequency(freqs, num, order);
-
-  // Internal node k (0-based creation order) is made by the k-th merge. With
-  // the usual small counts, every sum stays far below 2^32 (and below the
-  // sentinel), which keeps the merge on 32-bit words.
+  // Internal node k (0-based creation order) is made by the k-th merge.
   uint16_t nodeParent[kMaxOffsetSyms];
-  if (static_cast<uint64_t>(maxFreq) * num < 0xFFFFFFFFu)
-    Merge<uint32_t>(order, num, nodeParent);
-  else
-    Merge<uint64_t>(order, num, nodeParent);
+  // Keys by (frequency, value): frequency << 10 | symbol for the usual small
+  // counts, whose sums stay far below 2^32 (and below the sentinel), which
+  // keeps the merge on 32-bit words; frequency << 16 | symbol otherwise.
+  uint32_t order[kMaxOffsetSyms];
+  uint64_t wide[kMaxOffsetSyms];
+  const bool narrow = SortByFrequency(freqs, num, order);
+  if (narrow) {
+    Merge<uint32_t>(order, kSymbolBits, num, nodeParent);
+  } else {
+    for (unsigned s = 0; s < num; ++s) wide[s] = (static_cast<uint64_t>(freqs[s]) << 16) | s;
+    std::sort(wide, wide + num);
+    Merge<uint64_t>(wide, 16, num, nodeParent);
+  }
 
   // Leaves per depth, level by level. Nodes are merged in the order they
   // were made, so nodeParent never decreases: the internal nodes of one depth
@@ -140,10 +199,17 @@ void BuildHuffmanLengths(const uint32_t* freqs, unsigned num, uint8_t* lens) {
     }
     maxLen = kMaxCodewordLen;
   }
+  for (unsigned len = 1; len <= maxLen; ++len) lenCounts[len] = counts[len];
   // The least frequent symbols (first in `order`) get the longest codewords.
   unsigned i = 0;
-  for (unsigned len = maxLen; len >= 1; --len)
-    for (unsigned c = counts[len]; c > 0; --c) lens[order[i++] & 0xFFFF] = static_cast<uint8_t>(len);
+  if (narrow) {
+    for (unsigned len = maxLen; len >= 1; --len)
+      for (unsigned c = counts[len]; c > 0; --c)
+        lens[order[i++] & ((1u << kSymbolBits) - 1)] = static_cast<uint8_t>(len);
+  } else {
+    for (unsigned len = maxLen; len >= 1; --len)
+      for (unsigned c = counts[len]; c > 0; --c) lens[wide[i++] & 0xFFFF] = static_cast<uint8_t>(len);
+  }
 }
 
 void BuildCodewords(const uint8_t* lens, unsigned num, uint32_t* codewords) {

@@ -2,6 +2,9 @@
 // wimlib's encoder, and damaged input.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "codec/format.h"
 #include "codec/lzms.h"
 #include "codec_support.h"
 #include "tests/codec_vectors.h"
@@ -49,15 +52,32 @@ TEST(CodecDecode, RestoresWhatWimlibEncodes) {
       records[i] = static_cast<uint8_t>((i / stride) * (3 + 2 * (i % stride)) + (i / 4096));
     cases.push_back({"records", records});
   }
+  // Opcode and operand bytes of the translated instructions thrown together:
+  // instructions overlapping, back to back, near and far from each other,
+  // undone as wimlib's encoder translated them.
+  std::mt19937 rng(9);
+  const uint8_t soup[] = {0xE8, 0xE9, 0xFF, 0x15, 0xF0, 0x83, 0x05, 0x48, 0x4C, 0x8D, 0x8B, 0x0D, 0x00};
+  Bytes instructions(300000);
+  for (size_t i = 0; i < instructions.size(); ++i)
+    instructions[i] =
+        (i / 20000) % 2 ? static_cast<uint8_t>(rng() % 4 ? 0 : rng()) : soup[rng() % sizeof soup];
+  cases.push_back({"instruction soup", instructions});
   Bytes pe = SomePeFile(4 << 20);
   if (!pe.empty()) cases.push_back({"x86-64 binary", pe});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes stream = WimCompress(c.data);
     if (stream.empty()) continue;  // wimlib stores what it cannot shrink
-    bool ok = false;
-    EXPECT_EQ(Decode(stream, c.data.size(), &ok), c.data);
-    EXPECT_TRUE(ok);
+    // The x86 translation is undone with the wide scan where the processor
+    // has one, and with the 16-byte scan.
+    for (const bool wide : {true, false}) {
+      SCOPED_TRACE(wide ? "wide scan" : "16-byte scan");
+      const bool before = lzms::X86SetWideScan(wide);
+      bool ok = false;
+      EXPECT_EQ(Decode(stream, c.data.size(), &ok), c.data);
+      EXPECT_TRUE(ok);
+      lzms::X86SetWideScan(before);
+    }
   }
 }
 

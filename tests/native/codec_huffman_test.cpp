@@ -1,11 +1,14 @@
 // The adaptive codes' lengths: the decoder and the encoder must build exactly
 // the lengths of the classic two-queue construction, or every stream after
 // the first rebuild decodes wrongly. Checked against a plain rendering of it.
+// And the decoder's lookup tables: every codeword leads to its symbol.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <vector>
 
+#include "codec/decode_tables.h"
 #include "codec/format.h"
 
 namespace {
@@ -74,6 +77,48 @@ TEST(CodecHuffman, LengthsAreThoseOfTheTwoQueueConstruction) {
     lzms::BuildHuffmanLengths(c.freqs.data(), static_cast<unsigned>(c.freqs.size()), lens.data());
     EXPECT_EQ(lens, expected);
   }
+}
+
+// Each code's table, built from the counts as the decoder does, finds every
+// codeword's symbol and length whatever bits follow it; a degenerate
+// one-symbol code refuses the codeword it lacks.
+template <unsigned TableBits, unsigned MaxSyms>
+void ExpectTableFindsEveryCodeword(const std::vector<uint32_t>& freqs) {
+  auto code = std::make_unique<lzms::AdaptiveDecodeCode<TableBits, MaxSyms>>();
+  code->num = static_cast<unsigned>(freqs.size());
+  std::copy(freqs.begin(), freqs.end(), code->freqs);
+  code->Rebuild();
+  std::vector<uint32_t> codewords(freqs.size());
+  lzms::BuildCodewords(code->lens, code->num, codewords.data());
+  std::mt19937_64 rng(5);
+  for (unsigned s = 0; s < code->num; ++s) {
+    const unsigned len = code->lens[s];
+    for (int tail = 0; tail < 4; ++tail) {
+      const uint64_t after = (tail == 0 ? 0 : tail == 1 ? ~0ull : rng()) >> len;
+      const uint64_t bits = static_cast<uint64_t>(codewords[s]) << (64 - len) | after;
+      EXPECT_EQ(code->Lookup(bits), s | len << 11) << "symbol " << s << " of length " << len;
+    }
+  }
+  if (code->num == 1) EXPECT_EQ(code->Lookup(~0ull), lzms::kInvalid);
+}
+
+TEST(CodecHuffman, DecodeTablesFindEveryCodeword) {
+  std::mt19937 rng(8);
+  // Fibonacci-like counts reach 15-bit codewords; mixed with many rare
+  // symbols, they spread long codewords over prefixes of every depth.
+  std::vector<uint32_t> fib = {1, 1};
+  while (fib.size() < 16) fib.push_back(fib[fib.size() - 1] + fib[fib.size() - 2]);
+  std::vector<uint32_t> offsets(799), literals(256), lengths(54), powers(8, 1);
+  for (unsigned s = 0; s < offsets.size(); ++s) offsets[s] = s < 16 ? fib[15 - s] * 2 : 1 + rng() % 3;
+  for (unsigned s = 0; s < literals.size(); ++s) literals[s] = 1 + rng() % (s < 8 ? 2000 : 20);
+  for (unsigned s = 0; s < lengths.size(); ++s) lengths[s] = s < 16 ? fib[s] : 1;
+  powers[0] = 900;
+  for (const auto& freqs : {fib, offsets, std::vector<uint32_t>(799, 1), std::vector<uint32_t>{7}})
+    ExpectTableFindsEveryCodeword<10, lzms::kMaxOffsetSyms>(freqs);
+  for (const auto& freqs : {literals, fib, std::vector<uint32_t>(256, 3)})
+    ExpectTableFindsEveryCodeword<10, lzms::kLiteralSyms>(freqs);
+  for (const auto& freqs : {lengths, fib}) ExpectTableFindsEveryCodeword<9, lzms::kLengthSyms>(freqs);
+  ExpectTableFindsEveryCodeword<7, lzms::kPowerSyms>(powers);
 }
 
 }  // namespace
