@@ -85,14 +85,13 @@ TEST(CodecRoundTrip, X86BinaryShrinksLikeWimlib) {
   EXPECT_LT(LzmsCompress(pe.data(), pe.size(), LzmsLevel::kMax).size(), ours.size());
 }
 
-// The stronger level searches deeper and parses again: on text, which the
-// default level already searches deep once it sees what it is, it must
-// still come out smaller.
+// The stronger level searches deeper: on text, where the default level's
+// search misses long matches, it must come out clearly smaller.
 TEST(CodecRoundTrip, MaxLevelIsSmallerOnText) {
   const Bytes text = TextBytes(1 << 20, 13);
   const size_t normal = LzmsCompress(text.data(), text.size()).size();
   const size_t max = LzmsCompress(text.data(), text.size(), LzmsLevel::kMax).size();
-  EXPECT_LT(max, normal) << normal << " -> " << max;
+  EXPECT_LT(max, normal * 99 / 100) << normal << " -> " << max;
 }
 
 TEST(CodecRoundTrip, FullBlockOf32MiB) {
