@@ -28,23 +28,18 @@ constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
 // What a level trades for size: tree nodes visited per position (and per
 // position inside a long match), the match length taken at once, and the
-// positions one parse window may span. With deepDepth set, data whose
-// searches keep running out of depth (text of few words: thousands of
-// strings share every prefix) is searched deepDepth nodes deep instead, and
-// given the nice length deepNice, while it lasts.
+// positions one parse window may span.
 struct LevelParams {
   unsigned depth, skipDepth;
   uint32_t nice, window;
-  unsigned deepDepth;
-  uint32_t deepNice;
   bool tails;                       // try a match, a literal and a repeat of the match as one step
   bool reparse;                     // code a full window up to its middle, then parse on from there
   unsigned deltaPowers, deltaBits;  // delta spans searched (1 to 2^(powers - 1)), heads per span
 };
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, 0, 0, true, true, 6, 16};
-  return LevelParams{12, 8, 32, 2048, 24, 64, false, false, 4, 14};
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, true, 6, 16};
+  return LevelParams{12, 8, 32, 2048, false, false, 4, 14};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -113,9 +108,7 @@ class Compressor {
       : data_(data),
         size_(size),
         nice_(params.nice),
-        maxNice_(std::max(params.nice, params.deepNice)),
         window_(params.window),
-        params_(params),
         tails_(params.tails),
         reparse_(params.reparse),
         deltaPowers_(params.deltaPowers),
@@ -124,7 +117,7 @@ class Compressor {
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
     // A step reaches at most a match, a literal and a repeat past the window.
-    nodes_.resize(window_ + 2 * maxNice_ + 3);
+    nodes_.resize(window_ + 2 * nice_ + 3);
     size_t pos = 0;
     while (pos < size_) pos = ParseWindow(pos);
     model_.bw.Flush();
@@ -136,7 +129,7 @@ class Compressor {
     if (!model_.codesChanged) return;
     model_.codesChanged = false;
     for (unsigned b = 0; b < 256; ++b) literalCost_[b] = model_.literal.lens[b] << kCostShift;
-    for (uint32_t len = 1; len <= maxNice_; ++len) lengthCost_[len] = SlowLengthCost(len);
+    for (uint32_t len = 1; len <= nice_; ++len) lengthCost_[len] = SlowLengthCost(len);
     for (unsigned s = 0; s < model_.lzOffset.num; ++s) {
       lzOffsetCost_[s] = (model_.lzOffset.lens[s] + kOffsetSlots.extra[s]) << kCostShift;
       deltaOffsetCost_[s] = (model_.deltaOffset.lens[s] + kOffsetSlots.extra[s]) << kCostShift;
@@ -148,7 +141,7 @@ class Compressor {
     const unsigned slot = SlotOf(kLengthSlots, len);
     return (model_.length.lens[slot] + kLengthSlots.extra[slot]) << kCostShift;
   }
-  uint32_t LengthCost(uint32_t len) const { return len <= maxNice_ ? lengthCost_[len] : SlowLengthCost(len); }
+  uint32_t LengthCost(uint32_t len) const { return len <= nice_ ? lengthCost_[len] : SlowLengthCost(len); }
 
   uint32_t Bit(const Prob& p, unsigned bit) const { return costs_.Of(p, bit); }
 
@@ -244,21 +237,8 @@ class Compressor {
   }
 
   // Parses one window starting at `start` and codes it; returns where it ends.
-  // Deep or shallow searches for what follows, from the last ones: a share
-  // of a sixth or more that would have run out of the shallow depth is
-  // what text of few words shows (binaries: a twentieth or less).
-  void ChooseDepth() {
-    if (!params_.deepDepth) return;
-    const double deep = finder_.TakeDeepShare(1024);
-    if (deep < 0) return;
-    const bool wantDeep = deep > 0.15;
-    finder_.SetDepth(wantDeep ? params_.deepDepth : params_.depth, params_.depth);
-    nice_ = wantDeep ? params_.deepNice : params_.nice;
-  }
-
   size_t ParseWindow(size_t start) {
     RefreshCosts();
-    ChooseDepth();
     if (reparse_) DropSearchedBefore(start);
     const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, window_));
     nodes_[0].cost = 0;
@@ -468,10 +448,8 @@ class Compressor {
 
   const uint8_t* data_;
   size_t size_;
-  uint32_t nice_;           // a match this long is taken at once
-  const uint32_t maxNice_;  // the largest nice_ may become
-  const uint32_t window_;   // positions per parse window
-  const LevelParams params_;
+  const uint32_t nice_;    // a match this long is taken at once
+  const uint32_t window_;  // positions per parse window
   const bool tails_, reparse_;
   const unsigned deltaPowers_;
   MatchFinder finder_;

@@ -76,7 +76,6 @@ class MatchFinder {
     if (cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0)
       out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
     if (limit < 4) return n;
-    ++walks_;
     return n + Advance<true>(pos, limit, nice, depth_, out + n, kMaxMatches - n);
   }
 
@@ -89,21 +88,6 @@ class MatchFinder {
       if (pos + 4 > size_) break;
       Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr, 0);
     }
-  }
-
-  // Searches from now on visit up to `depth` tree nodes; walks that go
-  // `shallow` nodes deep or further are counted (see TakeDeepShare).
-  void SetDepth(unsigned depth, unsigned shallow) {
-    depth_ = depth;
-    deepAt_ = depth - shallow;
-  }
-  // Of the searches since the last call (at least `atLeast` of them), the
-  // share that went as deep as the shallow depth; negative until then.
-  double TakeDeepShare(size_t atLeast) {
-    if (walks_ < atLeast) return -1;
-    const double share = static_cast<double>(deepWalks_) / static_cast<double>(walks_);
-    walks_ = deepWalks_ = 0;
-    return share;
   }
 
   // Delta candidate of span 2^power for the position inserted last.
@@ -170,9 +154,7 @@ class MatchFinder {
         bestGtLen = len;
         if (bestLtLen < len) len = bestLtLen;
       }
-      --depth;
-      if (kRecord && depth == deepAt_) ++deepWalks_;
-      if (depth == 0) break;
+      if (--depth == 0) break;
     }
     *pendingLt = kNoPos;
     *pendingGt = kNoPos;
@@ -243,9 +225,7 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  unsigned depth_, deepAt_ = 0;
-  size_t walks_ = 0, deepWalks_ = 0;
-  const unsigned skipDepth_, powers_, deltaBits_;
+  const unsigned depth_, skipDepth_, powers_, deltaBits_;
   const size_t maxSpan_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
