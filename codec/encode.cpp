@@ -165,7 +165,7 @@ class Compressor {
     return c;
   }
 
-  // Offers reaching `to` (relative to the window start) at `cost` with `item`
+  // Offers reaching `to` (relative to the window start) at `cost` with `item`.
   void Offer(uint32_t to, uint32_t cost, const Item& item) {
     while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
     Node& n = nodes_[to];

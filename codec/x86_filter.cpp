@@ -233,6 +233,18 @@ struct Noted {
   uint32_t mask;
 };
 
+// The blocks from b on, one at a time: what a wider scan leaves over.
+inline int32_t NoteRest(const uint8_t* window, int32_t j, int32_t b, int32_t blocks, int32_t count,
+                        Noted* noted) {
+  for (; b < blocks; ++b) {
+    const int32_t at = j + 16 * b;
+    const unsigned mask = InstructionMask(window + at);
+    noted[count] = {at, mask};
+    count += mask != 0;
+  }
+  return count;
+}
+
 // Notes the blocks among `blocks` from window + j that have instructions,
 // without a branch per block: even in code, most blocks have none, and which
 // ones do is anybody's guess. When `sparse`, it first takes a cheaper look at
@@ -251,13 +263,7 @@ inline int32_t NoteBlocks(const uint8_t* window, int32_t j, int32_t blocks, bool
       }
     }
   }
-  for (; b < blocks; ++b) {
-    const int32_t at = j + 16 * b;
-    const unsigned mask = InstructionMask(window + at);
-    noted[count] = {at, mask};
-    count += mask != 0;
-  }
-  return count;
+  return NoteRest(window, j, b, blocks, count, noted);
 }
 
 #if defined(LZMS_X86_AVX2)
@@ -276,13 +282,7 @@ __attribute__((target("avx2"))) int32_t NoteBlocksAvx2(const uint8_t* window, in
       count += (mask >> 16) != 0;
     }
   }
-  for (; b < blocks; ++b) {
-    const int32_t at = j + 16 * b;
-    const unsigned mask = InstructionMask(window + at);
-    noted[count] = {at, mask};
-    count += mask != 0;
-  }
-  return count;
+  return NoteRest(window, j, b, blocks, count, noted);
 }
 
 bool wideScan = true;  // X86SetWideScan
