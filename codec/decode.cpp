@@ -73,6 +73,44 @@ LZMS_INLINE void CopyDelta(uint8_t* dst, const uint8_t* far, size_t span, uint32
   for (; i < len; ++i) dst[i] = static_cast<uint8_t>(far[i] + dstBack[i] - farBack[i]);
 }
 
+#if defined(__SSE2__)
+// The same for a span of at most 16 bytes, with 15 bytes of slack, and at
+// least 16 bytes before far. out[i] - far[i] repeats with the span's period
+// (it equals out[i - span] - far[i - span]), so it is taken once from the
+// span before the match, spread over 16 bytes, and added to far block by
+// block: no block waits for the one before it, unless the distance is below
+// 16, where a block of `distance` bytes reads what the one before wrote.
+// The distance is a multiple of the span, so the pattern stays in phase.
+LZMS_INLINE void CopyDeltaPeriodic(uint8_t* dst, const uint8_t* far, size_t span, size_t distance,
+                                   uint32_t len) {
+  // The span before the match: its differences sit in the top `span` bytes.
+  const __m128i before = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dst - 16)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(far - 16)));
+  __m128i pattern;
+  switch (span) {
+    case 1:
+      pattern = _mm_shuffle_epi32(_mm_shufflehi_epi16(_mm_unpackhi_epi8(before, before), 0xFF), 0xFF);
+      break;
+    case 2:
+      pattern = _mm_shuffle_epi32(_mm_shufflehi_epi16(before, 0xFF), 0xFF);
+      break;
+    case 4:
+      pattern = _mm_shuffle_epi32(before, 0xFF);
+      break;
+    case 8:
+      pattern = _mm_unpackhi_epi64(before, before);
+      break;
+    default:
+      pattern = before;
+  }
+  const size_t step = distance < 16 ? distance : 16;
+  for (size_t i = 0; i < len; i += step) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_add_epi8(a, pattern));
+  }
+}
+#endif
+
 // A slot's base and extra bits in one word (extra << 32 | base): one load.
 template <size_t N>
 constexpr std::array<uint64_t, N> SlotEntries(const SlotTable<N>& t) {
@@ -386,7 +424,13 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     const uint8_t* far = dst - distance;
     // Up to 15 bytes past the match may be written when the consumer has
     // given them already (no further report for them).
-    CopyDelta(dst, far, static_cast<size_t>(span), len, room - pos >= static_cast<size_t>(len) + 16);
+    const bool slack = room - pos >= static_cast<size_t>(len) + 16;
+#if defined(__SSE2__)
+    if (span <= 16 && slack && pos >= distance + 16)
+      CopyDeltaPeriodic(dst, far, static_cast<size_t>(span), static_cast<size_t>(distance), len);
+    else
+#endif
+      CopyDelta(dst, far, static_cast<size_t>(span), len, slack);
     pos += len;
     deltaPendingEnd = pos;
   }

@@ -44,9 +44,10 @@ TEST(CodecDecode, RestoresWhatWimlibEncodes) {
       {"text", TextBytes(300000, 1)}, {"random", RandomBytes(70000, 2)}, {"run", Bytes(200000, 0x5A)},
       {"ramp", RampBytes(400000)},    {"tiny", TextBytes(5, 3)},
   };
-  // Records of 4 to 32 bytes whose fields each grow by their own step: delta
-  // matches of every span the decoder copies in blocks (and the byte tail).
-  for (size_t stride : {4, 8, 16, 32}) {
+  // Records of 1 to 32 bytes whose fields each grow by their own step: delta
+  // matches of every span the decoder copies in blocks (and the byte tail),
+  // at distances below and above a block.
+  for (size_t stride : {1, 2, 4, 8, 16, 32}) {
     Bytes records(200003);
     for (size_t i = 0; i < records.size(); ++i)
       records[i] = static_cast<uint8_t>((i / stride) * (3 + 2 * (i % stride)) + (i / 4096));
