@@ -20,6 +20,8 @@
 namespace lzms {
 namespace {
 
+#define LZMS_ALWAYS_INLINE inline __attribute__((always_inline))
+
 constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
 constexpr uint32_t kMaxNice = 128;         // the largest nice length of any level
 static_assert(kMaxNice <= kMaxMatches, "the match list holds every length below the nice one");
@@ -33,13 +35,15 @@ struct LevelParams {
   unsigned depth, skipDepth;
   uint32_t nice, window;
   bool tails;                       // try a match, a literal and a repeat of the match as one step
-  bool reparse;                     // code a full window up to its middle, then parse on from there
+  bool twoByte;                     // offer matches of two bytes (the nearest, when near)
   unsigned deltaPowers, deltaBits;  // delta spans searched (1 to 2^(powers - 1)), heads per span
+  unsigned arrivals;                // paths kept per position: 1 or kArrivals
 };
+constexpr unsigned kArrivals = 3;
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, true, 6, 16};
-  return LevelParams{12, 8, 32, 2048, false, false, 4, 14};
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, true, 6, 16, kArrivals};
+  return LevelParams{12, 8, 32, 2048, false, false, 4, 14, 1};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -110,16 +114,22 @@ class Compressor {
         nice_(params.nice),
         window_(params.window),
         tails_(params.tails),
-        reparse_(params.reparse),
         deltaPowers_(params.deltaPowers),
-        finder_(data, size, params.depth, params.skipDepth, params.deltaPowers, params.deltaBits, memory) {}
+        arrivals_(params.arrivals),
+        firstLength_(params.twoByte ? 2 : 3),
+        finder_(data, size, params.depth, params.skipDepth, params.twoByte, params.deltaPowers,
+                params.deltaBits, memory) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
     // A step reaches at most a match, a literal and a repeat past the window.
-    nodes_.resize(window_ + 2 * nice_ + 3);
+    const size_t nodes = window_ + 2 * nice_ + 3;
+    nodes_.resize(nodes * arrivals_);
+    from_.resize(nodes * arrivals_);
+    keys_.resize(nodes * arrivals_);
+    states_.resize((window_ + 1) * arrivals_);
     size_t pos = 0;
-    while (pos < size_) pos = ParseWindow(pos);
+    while (pos < size_) pos = arrivals_ == 1 ? ParseWindow<1>(pos) : ParseWindow<kArrivals>(pos);
     model_.bw.Flush();
     model_.rc.Flush();
   }
@@ -165,25 +175,93 @@ class Compressor {
     return c;
   }
 
-  // Offers reaching `to` (relative to the window start) at `cost` with `item`.
-  void Offer(uint32_t to, uint32_t cost, const Item& item) {
-    while (cleared_ < to) nodes_[++cleared_].cost = kInfinite;
-    Node& n = nodes_[to];
-    if (cost < n.cost) {
-      n.cost = cost;
-      n.item = item;
-      reach_ = std::max(reach_, to);
+  // Node `to` of arrival slot k: nodes_[to * kArrivals + k]. Positions past
+  // cleared_ have no arrival yet and are emptied when first reached.
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void Reach(uint32_t to) {
+    while (cleared_ < to) {
+      ++cleared_;
+      for (unsigned k = 0; k < K; ++k) nodes_[cleared_ * K + k].cost = kInfinite;
     }
+    reach_ = std::max(reach_, to);
+  }
+
+  // Offers reaching `to` (relative to the window start) at `cost` with
+  // `item`, from arrival `from` of the item's start. With one arrival a
+  // position keeps its cheapest path. With several it keeps the K cheapest
+  // whose repeat queues differ (`key`): a path that loses here may win later
+  // through the offsets it leaves behind, which a single arrival forgets.
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void Place(uint32_t to, uint32_t cost, const Item& item, unsigned from, uint64_t key) {
+    Node* a = &nodes_[to * K];
+    if constexpr (K == 1) {
+      (void)from, (void)key;
+      if (cost < a->cost) a->cost = cost, a->item = item;
+    } else {
+      if (cost >= a[K - 1].cost) return;  // no better than the worst kept, of any queue
+      uint8_t* f = &from_[to * K];
+      uint64_t* k = &keys_[to * K];
+      unsigned j = 0;
+      while (j < K && a[j].cost != kInfinite && k[j] != key) ++j;
+      if (j == K || a[j].cost == kInfinite) j = K - 1;  // a new queue: in place of the worst
+      if (cost >= a[j].cost) return;
+      for (; j > 0 && cost < a[j - 1].cost; --j) a[j] = a[j - 1], f[j] = f[j - 1], k[j] = k[j - 1];
+      a[j].cost = cost, a[j].item = item, f[j] = static_cast<uint8_t>(from), k[j] = key;
+    }
+  }
+
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void Offer(uint32_t to, uint32_t cost, const Item& item, unsigned from, uint64_t key) {
+    Reach<K>(to);
+    Place<K>(to, cost, item, from, key);
+  }
+
+  // The repeat queues left by `item` in state s (0 with one arrival, which
+  // does not compare them).
+  template <unsigned K>
+  static uint64_t KeyAfter(const ParseState& s, const Item& item) {
+    if constexpr (K == 1) {
+      (void)s, (void)item;
+      return 0;
+    } else {
+      RepQueues q = s.q;
+      q.Apply(item);
+      return QueueKey(q);
+    }
+  }
+  // A key of the repeat queues: those in place, and the offset pending. An
+  // explicit match leaves its state's queues with the pending offset put in
+  // place, and its own offset pending: the first part is worked out once per
+  // state (Shifted), the second once per match.
+  static uint64_t QueueKey(const RepQueues& q) {
+    return PendingKey(Placed(q), q.lzPrev ? q.lzPrev : q.deltaPrev | uint64_t{1} << 63);
+  }
+  static uint64_t Placed(const RepQueues& q) {
+    uint64_t h = 0;
+    for (unsigned r = 0; r <= kNumReps; ++r) {
+      h = (h ^ q.lz[r]) * 0x9E3779B97F4A7C15ull;
+      h = (h ^ q.delta[r]) * 0xC2B2AE3D27D4EB4Full;
+    }
+    return h ^ (h >> 29);
+  }
+  static uint64_t Shifted(const RepQueues& q) {
+    RepQueues shifted = q;
+    shifted.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
+    return Placed(shifted);
+  }
+  static uint64_t PendingKey(uint64_t placed, uint64_t pending) {
+    return placed ^ ((pending + 1) * 0xD6E8FEB86659FD93ull);
   }
 
   // A match of its full length that a single literal parts from a repeat of
   // its own offset: offers the three items as one step (the match, the
   // literal, then the rep0 match that takes the offset up again). Each
-  // position keeps only its cheapest path, and the path through the match
+  // position keeps only its cheapest paths, and the path through the match
   // and the literal often loses there, so the repeat behind it would never be
   // tried.
-  void OfferTail(uint32_t at, uint32_t matchCost, const ParseState& s, const Item& item, const uint8_t* cur,
-                 uint32_t limit) {
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void OfferTail(uint32_t at, uint32_t matchCost, const ParseState& s, const Item& item,
+                                    const uint8_t* cur, uint32_t limit, unsigned from) {
     const uint32_t len = item.length, off = item.kind == ItemKind::kLzRep ? s.q.lz[item.rep] : item.offset;
     if (len + 3 > limit) return;
     const uint8_t* next = cur + len + 1;
@@ -197,190 +275,214 @@ class Compressor {
     cost += LzHeader(after, true, 0) + LengthCost(tail);
     Item withTail = item;
     withTail.tail = static_cast<uint8_t>(tail);
-    Offer(at + len + 1 + tail, cost, withTail);
+    after.q.Apply(Item{tail, ItemKind::kLzRep, 0, 0, 0, 0});
+    Offer<K>(at + len + 1 + tail, cost, withTail, from, K == 1 ? 0 : QueueKey(after.q));
   }
 
   // Offers an item for every length in [from, to] (to <= nice_).
   // Every position offered to counts as reached, even where the offer loses:
   // a position only holds a cost once something reached it.
-  void OfferLengths(uint32_t at, uint32_t base, uint32_t from, uint32_t to, Item item) {
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void OfferLengths(uint32_t at, uint32_t base, uint32_t from, uint32_t to, Item item,
+                                       unsigned arrival, uint64_t key) {
     if (from > to) return;
-    while (cleared_ < at + to) nodes_[++cleared_].cost = kInfinite;
-    reach_ = std::max(reach_, at + to);
+    Reach<K>(at + to);
     for (uint32_t len = from; len <= to; ++len) {
-      Node& n = nodes_[at + len];
-      const uint32_t cost = base + lengthCost_[len];
-      if (cost < n.cost) {
-        item.length = len;
-        n.cost = cost;
-        n.item = item;
-      }
+      item.length = len;
+      Place<K>(at + len, base + lengthCost_[len], item, arrival, key);
     }
   }
 
   // OfferLengths for a delta match, skipping the lengths for which an
   // explicit LZ match from the same position was offered at no greater cost
   // (with the same length cost, the delta offer could only lose there).
-  void OfferUncovered(uint32_t at, uint32_t base, uint32_t from, uint32_t to, const Item& item) {
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void OfferUncovered(uint32_t at, uint32_t base, uint32_t from, uint32_t to,
+                                         const Item& item, unsigned arrival, uint64_t key) {
     if (from < 3) {  // below every LZ match
-      OfferLengths(at, base, from, std::min(to, 2u), item);
+      OfferLengths<K>(at, base, from, std::min(to, 2u), item, arrival, key);
       from = 3;
     }
     // The covered lengths run on from 3: match k covers those above match k - 1.
     for (unsigned k = 0; k < numCover_ && from <= to; ++k) {
       const Cover& c = cover_[k];
       if (c.length < from) continue;
-      if (c.base > base) OfferLengths(at, base, from, std::min(to, c.length), item);
+      if (c.base > base) OfferLengths<K>(at, base, from, std::min(to, c.length), item, arrival, key);
       from = c.length + 1;
     }
-    if (from <= to) OfferLengths(at, base, from, to, item);
+    if (from <= to) OfferLengths<K>(at, base, from, to, item, arrival, key);
+  }
+
+  // The state before the items that end in arrival k of position i.
+  template <unsigned K>
+  LZMS_ALWAYS_INLINE void EnterState(uint32_t i, unsigned k) {
+    const Node& via = nodes_[i * K + k];
+    const unsigned from = K == 1 ? 0 : from_[i * K + k];
+    ParseState& s = states_[i * K + k];
+    s = states_[(i - via.Span()) * K + from];
+    s.Apply(via.item);
+    if (via.item.tail) {
+      s.Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
+      s.Apply(Item{via.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
+    }
   }
 
   // Parses one window starting at `start` and codes it; returns where it ends.
-  size_t ParseWindow(size_t start) {
+  template <unsigned K>
+  __attribute__((noinline)) size_t ParseWindow(size_t start) {
     RefreshCosts();
-    if (reparse_) DropSearchedBefore(start);
     const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, window_));
+    for (unsigned k = 0; k < K; ++k) nodes_[k].cost = kInfinite;
     nodes_[0].cost = 0;
     cleared_ = 0;  // nodes past this one are cleared when first reached
     reach_ = 0;
-    states_.resize(window_ + 1);
-    states_[0].q = model_.q;
-    states_[0].main = static_cast<uint8_t>(model_.m.mainState);
-    states_[0].match = static_cast<uint8_t>(model_.m.matchState);
-    states_[0].lz = static_cast<uint8_t>(model_.m.lzState);
-    states_[0].delta = static_cast<uint8_t>(model_.m.deltaState);
+    ParseState& first = states_[0];
+    first.q = model_.q;
+    first.main = static_cast<uint8_t>(model_.m.mainState);
+    first.match = static_cast<uint8_t>(model_.m.matchState);
+    first.lz = static_cast<uint8_t>(model_.m.lzState);
+    first.delta = static_cast<uint8_t>(model_.m.deltaState);
     for (unsigned k = 0; k < 2; ++k) {
-      states_[0].lzRep[k] = static_cast<uint8_t>(model_.m.lzRepState[k]);
-      states_[0].deltaRep[k] = static_cast<uint8_t>(model_.m.deltaRepState[k]);
+      first.lzRep[k] = static_cast<uint8_t>(model_.m.lzRepState[k]);
+      first.deltaRep[k] = static_cast<uint8_t>(model_.m.deltaRepState[k]);
     }
 
     uint32_t i = 0;
     Item longItem{0, ItemKind::kLiteral, 0, 0, 0, 0};
+    const DecisionModels& m = model_.m;
     for (;;) {
       const size_t pos = start + i;
-      if (i > 0) {
-        const Node& via = nodes_[i];
-        states_[i] = states_[i - via.Span()];
-        states_[i].Apply(via.item);
-        if (via.item.tail) {
-          states_[i].Apply(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
-          states_[i].Apply(Item{via.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
-        }
-      }
-      const ParseState& s = states_[i];
-      const uint32_t cost = nodes_[i].cost;
       const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength));
       const uint8_t* cur = data_ + pos;
-      const DecisionModels& m = model_.m;
 
-      // Literal.
-      Offer(i + 1, cost + Bit(m.main[s.main], 0) + literalCost_[cur[0]],
-            Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
-
-      // Repeat LZ matches.
-      uint32_t longLen = 0;
-      for (unsigned r = 0; r < kNumReps && limit >= 2; ++r) {
-        const uint32_t off = s.q.lz[r];
-        if (off > pos || cur[0] != cur[-static_cast<ptrdiff_t>(off)] ||
-            cur[1] != cur[1 - static_cast<ptrdiff_t>(off)])
-          continue;
-        const uint32_t len = MatchLength(cur, cur - off, limit);
-        const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0, 0};
-        if (len >= nice_) {
-          if (len > longLen) longLen = len, longItem = item;
-          continue;
-        }
-        OfferLengths(i, cost + LzHeader(s, true, r), 2, len, item);
-        if (tails_) OfferTail(i, cost + LzHeader(s, true, r) + lengthCost_[len], s, item, cur, limit);
-      }
-
-      // Explicit LZ matches, each length from the shortest offset that reaches it.
       const Match* matches = matches_;
-      const uint32_t* deltaCandidates = nullptr;
-      unsigned found;
-      if (reparse_) {
-        const Searched& e = SearchedAt(pos, limit);
-        matches = searchedMatches_.data() + e.first;
-        found = e.count;
-        deltaCandidates = e.delta;
-      } else {
-        found = finder_.Find(pos, limit, nice_, matches_);
-      }
-      uint32_t prevLen = 2;
-      const uint32_t explicitBase = cost + LzHeader(s, false, 0);
-      numCover_ = 0;
-      for (unsigned k = 0; k < found; ++k) {
-        const uint32_t len = matches[k].length, off = matches[k].offset;
-        const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
-        if (len >= nice_) {
-          if (len > longLen + 2) longLen = len, longItem = item;
-          break;
-        }
-        const unsigned slot = slotOf_(off);
-        const uint32_t base = explicitBase + lzOffsetCost_[slot];
-        OfferLengths(i, base, prevLen + 1, len, item);
-        if (tails_) OfferTail(i, base + lengthCost_[len], s, item, cur, limit);
-        cover_[numCover_++] = Cover{len, base};
-        prevLen = len;
-      }
+      unsigned found = 0;
+      uint32_t longLen = 0;
+      for (unsigned a = 0; a < K; ++a) {
+        if (nodes_[i * K + a].cost == kInfinite) break;
+        if (i > 0) EnterState<K>(i, a);
+        const ParseState& s = states_[i * K + a];
+        const uint32_t cost = nodes_[i * K + a].cost;
+        // Only the cheapest arrival may end the window at a long match.
+        const bool mayEnd = a == 0;
 
-      // Delta matches.
-      if (limit >= 3) {
-        for (unsigned r = 0; r < kNumReps; ++r) {
-          const unsigned p = static_cast<unsigned>(s.q.delta[r] >> 32);
-          const size_t span = size_t{1} << p, distance = static_cast<size_t>(s.q.delta[r] & 0xFFFFFFFF) << p;
-          if (distance + span > pos) continue;
-          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
-          if (len < 2) continue;
-          const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0, 0};
+        // The queues an explicit match or a literal leaves, but for its offset.
+        const uint64_t shifted = K == 1 ? 0 : Shifted(s.q);
+
+        // Literal.
+        Offer<K>(i + 1, cost + Bit(m.main[s.main], 0) + literalCost_[cur[0]],
+                 Item{1, ItemKind::kLiteral, 0, 0, 0, 0}, a, PendingKey(shifted, uint64_t{1} << 63));
+
+        // Repeat LZ matches.
+        for (unsigned r = 0; r < kNumReps && limit >= 2; ++r) {
+          const uint32_t off = s.q.lz[r];
+          if (off > pos || cur[0] != cur[-static_cast<ptrdiff_t>(off)] ||
+              cur[1] != cur[1 - static_cast<ptrdiff_t>(off)])
+            continue;
+          const uint32_t len = MatchLength(cur, cur - off, limit);
+          const Item item{len, ItemKind::kLzRep, static_cast<uint8_t>(r), 0, 0, 0};
           if (len >= nice_) {
-            if (len > longLen) longLen = len, longItem = item;
+            if (mayEnd && len > longLen) longLen = len, longItem = item;
             continue;
           }
-          OfferUncovered(i, cost + DeltaHeader(s, true, r), 2, len, item);
+          const uint32_t base = cost + LzHeader(s, true, r);
+          OfferLengths<K>(i, base, 2, len, item, a, KeyAfter<K>(s, item));
+          if (tails_) OfferTail<K>(i, base + lengthCost_[len], s, item, cur, limit, a);
         }
-        const uint32_t deltaBase = cost + DeltaHeader(s, false, 0);
-        for (unsigned p = 0; p < deltaPowers_; ++p) {
-          const uint32_t cand = deltaCandidates ? deltaCandidates[p] : finder_.DeltaCandidate(p);
-          if (cand == kNoPos) continue;
-          const size_t span = size_t{1} << p, distance = pos - cand;
-          if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
-          const uint32_t raw = static_cast<uint32_t>(distance >> p);
-          const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
-          if (len < 3) continue;
-          const Item item{len, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(p), 0, raw};
-          if (len >= nice_) {
-            if (len > longLen + 2) longLen = len, longItem = item;
-            continue;
+
+        if (a == 0) {
+          // The matches and delta candidates of this position, whatever the path.
+          found = finder_.Find(pos, limit, nice_, matches_);
+
+          // What does not depend on the path: each match's offset cost, and the
+          // explicit delta matches (span, raw offset, length and cost).
+          for (unsigned k = 0; k < found && matches[k].length < nice_; ++k)
+            offsetCost_[k] = lzOffsetCost_[slotOf_(matches[k].offset)];
+          numDelta_ = 0;
+          if (limit >= 3) {
+            for (unsigned p = 0; p < deltaPowers_; ++p) {
+              const uint32_t cand = finder_.DeltaCandidate(p);
+              if (cand == kNoPos) continue;
+              const size_t span = size_t{1} << p, distance = pos - cand;
+              if ((distance & (span - 1)) != 0 || distance + span > pos) continue;
+              const uint32_t raw = static_cast<uint32_t>(distance >> p);
+              const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
+              if (len < 3) continue;
+              deltas_[numDelta_++] = DeltaFound{len, raw, powerCost_[p] + deltaOffsetCost_[slotOf_(raw)], p};
+            }
           }
-          const unsigned slot = slotOf_(raw);
-          OfferUncovered(i, deltaBase + powerCost_[p] + deltaOffsetCost_[slot], 3, len, item);
         }
+
+        // Explicit LZ matches, each length from the shortest offset that reaches it.
+        uint32_t prevLen = firstLength_ - 1;
+        const uint32_t explicitBase = cost + LzHeader(s, false, 0);
+        numCover_ = 0;
+        for (unsigned k = 0; k < found; ++k) {
+          const uint32_t len = matches[k].length, off = matches[k].offset;
+          const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
+          if (len >= nice_) {
+            if (mayEnd && len > longLen + 2) longLen = len, longItem = item;
+            break;
+          }
+          const uint32_t base = explicitBase + offsetCost_[k];
+          OfferLengths<K>(i, base, prevLen + 1, len, item, a, PendingKey(shifted, off));
+          if (tails_) OfferTail<K>(i, base + lengthCost_[len], s, item, cur, limit, a);
+          cover_[numCover_++] = Cover{len, base};
+          prevLen = len;
+        }
+
+        // Delta matches.
+        if (limit >= 3) {
+          for (unsigned r = 0; r < kNumReps; ++r) {
+            const unsigned p = static_cast<unsigned>(s.q.delta[r] >> 32);
+            const size_t span = size_t{1} << p, distance = static_cast<size_t>(s.q.delta[r] & 0xFFFFFFFF)
+                                                           << p;
+            if (distance + span > pos) continue;
+            const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
+            if (len < 2) continue;
+            const Item item{len, ItemKind::kDeltaRep, static_cast<uint8_t>(r), 0, 0, 0};
+            if (len >= nice_) {
+              if (mayEnd && len > longLen) longLen = len, longItem = item;
+              continue;
+            }
+            OfferUncovered<K>(i, cost + DeltaHeader(s, true, r), 2, len, item, a, KeyAfter<K>(s, item));
+          }
+          const uint32_t deltaBase = cost + DeltaHeader(s, false, 0);
+          for (unsigned k = 0; k < numDelta_; ++k) {
+            const DeltaFound& d = deltas_[k];
+            const Item item{d.length, ItemKind::kDeltaExplicit, 0, static_cast<uint8_t>(d.power), 0, d.raw};
+            if (d.length >= nice_) {
+              if (mayEnd && d.length > longLen + 2) longLen = d.length, longItem = item;
+              continue;
+            }
+            OfferUncovered<K>(i, deltaBase + d.cost, 3, d.length, item, a,
+                              PendingKey(shifted, (uint64_t{d.power} << 32 | d.raw) | uint64_t{1} << 63));
+          }
+        }
+        if (longLen) break;
       }
 
-      if (longLen) break;  // take the long match from here
+      if (longLen) break;  // take the long match from here (after arrival 0)
       ++i;
       if (i >= avail || i >= reach_) break;
     }
 
-    // Code the cheapest path to position i, then the long match if any. A
-    // full window is coded only up to about its middle where it may be
-    // parsed again: the rest is parsed anew with costs from the model as it
-    // then stands.
-    const bool partial = reparse_ && !longItem.length && i >= window_ && i < reach_;
+    // Code the cheapest path to position i (its first arrival), then the long
+    // match if any.
     path_.clear();
-    for (uint32_t at = i; at > 0; at -= nodes_[at].Span()) {
-      const Node& n = nodes_[at];
+    unsigned arrival = 0;
+    for (uint32_t at = i; at > 0;) {
+      const Node& n = nodes_[at * K + arrival];
       if (n.item.tail) {
         path_.push_back(Item{n.item.tail, ItemKind::kLzRep, 0, 0, 0, 0});
         path_.push_back(Item{1, ItemKind::kLiteral, 0, 0, 0, 0});
       }
       path_.push_back(n.item);
+      if constexpr (K > 1) arrival = from_[at * K + arrival];
+      at -= n.Span();
     }
     size_t pos = start;
     for (size_t k = path_.size(); k-- > 0;) {
-      if (partial && pos - start >= window_ / 2) break;
       model_.Encode(path_[k], data_[pos]);
       pos += path_[k].length;
     }
@@ -405,58 +507,20 @@ class Compressor {
     return pos;
   }
 
-  // The stronger level parses a window again from its middle, and the match
-  // finder only moves forward: the matches of positions searched but not yet
-  // coded are kept, from searchedBase_ on.
-  struct Searched {
-    uint32_t first, count;            // in searchedMatches_
-    uint32_t delta[kMaxDeltaPowers];  // the delta candidates
-  };
-  // The matches of pos, searched now if it is the next position the finder
-  // has not seen (windows start where the last one's coding stopped, so the
-  // positions kept run on without a gap up to that one).
-  const Searched& SearchedAt(size_t pos, uint32_t limit) {
-    const size_t at = pos - searchedBase_;
-    if (at == searched_.size()) {
-      Searched e{};
-      e.first = static_cast<uint32_t>(searchedMatches_.size());
-      e.count = finder_.Find(pos, limit, nice_, matches_);
-      searchedMatches_.insert(searchedMatches_.end(), matches_, matches_ + e.count);
-      for (unsigned p = 0; p < deltaPowers_; ++p) e.delta[p] = finder_.DeltaCandidate(p);
-      searched_.push_back(e);
-    }
-    return searched_[at];
-  }
-  // Forgets the positions before start (already coded).
-  void DropSearchedBefore(size_t start) {
-    if (start <= searchedBase_) return;
-    const size_t drop = start - searchedBase_;
-    if (drop >= searched_.size()) {
-      searched_.clear();
-      searchedMatches_.clear();
-    } else {
-      const uint32_t firstKept = searched_[drop].first;
-      searchedMatches_.erase(searchedMatches_.begin(), searchedMatches_.begin() + firstKept);
-      searched_.erase(searched_.begin(), searched_.begin() + static_cast<ptrdiff_t>(drop));
-      for (Searched& e : searched_) e.first -= firstKept;
-    }
-    searchedBase_ = start;
-  }
-  std::vector<Searched> searched_;
-  std::vector<Match> searchedMatches_;
-  size_t searchedBase_ = 0;
-
   const uint8_t* data_;
   size_t size_;
   const uint32_t nice_;    // a match this long is taken at once
   const uint32_t window_;  // positions per parse window
-  const bool tails_, reparse_;
-  const unsigned deltaPowers_;
+  const bool tails_;
+  const unsigned deltaPowers_, arrivals_;
+  const uint32_t firstLength_;  // of explicit matches
   MatchFinder finder_;
   OffsetSlotFinder slotOf_;
   EncoderModel model_;
   BitCosts costs_;
   std::vector<Node> nodes_;
+  std::vector<uint8_t> from_;   // arrival of the item's start, per node
+  std::vector<uint64_t> keys_;  // the repeat queues left, per node
   std::vector<ParseState> states_;
   std::vector<Item> path_;
   uint32_t reach_ = 0, cleared_ = 0;
@@ -465,6 +529,13 @@ class Compressor {
     uint32_t length, base;  // explicit LZ offers of lengths up to `length` cost base + length cost
   };
   Cover cover_[kMaxMatches];
+  uint32_t offsetCost_[kMaxMatches];  // of each match at the position being parsed
+  struct DeltaFound {
+    uint32_t length, raw, cost;  // cost: span and offset
+    unsigned power;
+  };
+  DeltaFound deltas_[kMaxDeltaPowers];
+  unsigned numDelta_ = 0;
   unsigned numCover_ = 0;
   uint32_t literalCost_[256] = {};
   uint32_t lengthCost_[kMaxNice + 1] = {};

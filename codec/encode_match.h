@@ -1,4 +1,5 @@
-// Match finding of the LZMS encoder: binary trees over 4-byte hashes (and the nearest 3-byte match) giving
+// Match finding of the LZMS encoder: binary trees over 4-byte hashes (and the
+// nearest 3-byte match, and at the stronger level the nearest 2-byte one) giving
 // the longest match per length class, and, for delta matches, the last
 // position of the same phase whose next three differences at each span hash
 // alike.
@@ -38,16 +39,18 @@ class MatchFinder {
  public:
   static constexpr unsigned kHash3Bits = 16;
   static constexpr uint32_t kNear3 = 1u << 18;
+  static constexpr uint32_t kNear2 = 1u << 12;
 
   // depth: tree nodes visited per searched position; skipDepth: per position
   // only inserted (inside a long match). Delta candidates are kept for spans
   // 1 to 2^(deltaPowers - 1), in tables of 2^deltaBits heads per span.
-  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, unsigned deltaPowers,
-              unsigned deltaBits, EncoderMemory& memory)
+  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, bool twoByte,
+              unsigned deltaPowers, unsigned deltaBits, EncoderMemory& memory)
       : data_(data),
         size_(size),
         depth_(depth),
         skipDepth_(skipDepth),
+        twoByte_(twoByte),
         powers_(deltaPowers),
         deltaBits_(deltaBits),
         maxSpan_(size_t{1} << (deltaPowers - 1)),
@@ -59,7 +62,7 @@ class MatchFinder {
   }
 
   // Inserts pos (the next position not yet inserted) and lists its matches of
-  // 3 bytes or more, of strictly increasing lengths, nearest offsets first for
+  // 3 bytes or more (2 with twoByte), of strictly increasing lengths, nearest offsets first for
   // each length; the list stops at the first match of `nice` bytes, whose
   // length is not extended further (the caller does so if it takes it).
   unsigned Find(size_t pos, uint32_t limit, uint32_t nice, Match* out) {
@@ -73,8 +76,18 @@ class MatchFinder {
     const uint32_t cand3 = head3_[h3];
     head3_[h3] = static_cast<uint32_t>(pos);
     unsigned n = 0;
-    if (cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0)
-      out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
+    const bool has3 = cand3 != kNoPos && pos - cand3 < kNear3 && std::memcmp(data_ + cand3, cur, 3) == 0;
+    if (twoByte_) {
+      // Two bytes: the nearest pair, when nearer than the three-byte match
+      // (else that one gives the length of two as well), and near enough for
+      // its offset to cost less than two literals.
+      const uint32_t pair = cur[0] | cur[1] << 8;
+      const uint32_t cand2 = head2_[pair];
+      head2_[pair] = static_cast<uint32_t>(pos);
+      if (cand2 != kNoPos && pos - cand2 < kNear2 && (!has3 || cand2 > cand3))
+        out[n++] = Match{2, static_cast<uint32_t>(pos - cand2)};
+    }
+    if (has3) out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
     if (limit < 4) return n;
     return n + Advance<true>(pos, limit, nice, depth_, out + n, kMaxMatches - n);
   }
@@ -85,6 +98,7 @@ class MatchFinder {
       Prefetch(pos);
       InsertDelta(pos);
       head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
+      if (twoByte_) head2_[data_[pos] | data_[pos + 1] << 8] = static_cast<uint32_t>(pos);
       if (pos + 4 > size_) break;
       Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr, 0);
     }
@@ -225,7 +239,9 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  const unsigned depth_, skipDepth_, powers_, deltaBits_;
+  const unsigned depth_, skipDepth_;
+  const bool twoByte_;
+  const unsigned powers_, deltaBits_;
   const size_t maxSpan_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
@@ -263,13 +279,15 @@ class MatchFinder {
     return bits;
   }
   size_t HeadsSize() const {
-    return (size_t{1} << hashBits_) + (size_t{1} << kHash3Bits) + (size_t{powers_} << deltaBits_);
+    return (size_t{1} << hashBits_) + (size_t{1} << kHash3Bits) + (size_t{powers_} << deltaBits_) +
+           (twoByte_ ? 65536 : 0);
   }
   const unsigned hashBits_;
   uint32_t* const heads_;
   uint32_t* const head_ = &heads_[0];
   uint32_t* const head3_ = &heads_[size_t{1} << hashBits_];
   uint32_t* const deltaHead_ = head3_ + (size_t{1} << kHash3Bits);
+  uint32_t* const head2_ = deltaHead_ + (size_t{powers_} << deltaBits_);
   uint32_t* const child_;
   uint32_t deltaCandidate_[kMaxDeltaPowers];
   uint32_t deltaHashes_[8][kMaxDeltaPowers] = {};  // by position modulo 8
