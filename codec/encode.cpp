@@ -2,9 +2,10 @@
 // through EncoderModel (encode_model.h).
 //
 // The parse runs forward over windows of the input. Every position of a window
-// keeps the cheapest known way to reach it (cost, and the item that got there);
-// the state an item sees (repeat queues, decision states) is rebuilt from its
-// predecessor when the position is expanded. Costs use the adaptive codes and
+// keeps the cheapest known way to reach it (cost, and the item that got there)
+// or, at the stronger level, its few cheapest ways that leave different repeat
+// queues ("arrivals"); the state an item sees (repeat queues, decision states)
+// is rebuilt from its predecessor when the position is expanded. Costs use the adaptive codes and
 // probabilities as they stand when the window starts. A window ends where all
 // paths meet (no item crosses the position), when it is full, or at a match so
 // long that taking it outright is the obvious choice; its cheapest path is then
@@ -42,7 +43,7 @@ struct LevelParams {
 constexpr unsigned kArrivals = 3;
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 2048, true, true, 6, 16, kArrivals};
+  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 4096, true, true, 6, 16, kArrivals};
   return LevelParams{12, 8, 32, 2048, false, false, 4, 14, 1};
 }
 
@@ -186,8 +187,9 @@ class Compressor {
     reach_ = std::max(reach_, to);
   }
 
-  // Offers reaching `to` (relative to the window start) at `cost` with
-  // `item`, from arrival `from` of the item's start. With one arrival a
+  // Keeps the way to `to` (relative to the window start) at `cost` with
+  // `item`, from arrival `from` of the item's start, if it is among the best
+  // there (`to` must have been reached). With one arrival a
   // position keeps its cheapest path. With several it keeps the K cheapest
   // whose repeat queues differ (`key`): a path that loses here may win later
   // through the offsets it leaves behind, which a single arrival forgets.
@@ -210,6 +212,7 @@ class Compressor {
     }
   }
 
+  // Reaches `to` and offers the way there.
   template <unsigned K>
   LZMS_ALWAYS_INLINE void Offer(uint32_t to, uint32_t cost, const Item& item, unsigned from, uint64_t key) {
     Reach<K>(to);
