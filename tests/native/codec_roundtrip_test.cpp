@@ -80,9 +80,12 @@ TEST(CodecRoundTrip, X86BinaryShrinksLikeWimlib) {
   ExpectRoundTrip(pe, "x86-64 binary");
   const Bytes ours = LzmsCompress(pe.data(), pe.size());
   const Bytes theirs = WimCompress(pe);
-  // A generous bound: the benchmark tracks the real figure.
+  // Generous bounds: the benchmark tracks the real figures. The stronger
+  // level, which keeps several paths per position, must beat the reference.
   EXPECT_LT(ours.size(), theirs.size() * 13 / 10);
-  EXPECT_LT(LzmsCompress(pe.data(), pe.size(), LzmsLevel::kMax).size(), ours.size());
+  const size_t max = LzmsCompress(pe.data(), pe.size(), LzmsLevel::kMax).size();
+  EXPECT_LT(max, ours.size());
+  EXPECT_LT(max, theirs.size() * 99 / 100) << max << " against " << theirs.size();
 }
 
 // The stronger level searches deeper: on text, where the default level's
