@@ -18,7 +18,7 @@ enum class LzmsLevel { kNormal, kMax };
 // at most). Decodable by LzmsDecompress given inSize, and by Windows' own
 // decoder. Memory, at every level: about 9 bytes per input byte (a binary
 // tree of two links per position, and the filtered copy of the input) plus at
-// most 6 MiB of hash tables.
+// most 8 MiB of hash tables and parse state.
 std::vector<uint8_t> LzmsCompress(const uint8_t* in, size_t inSize, LzmsLevel level = LzmsLevel::kNormal);
 
 // Buffered container (24-byte header, then chunks). Same contract as the
