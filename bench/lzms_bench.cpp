@@ -2,13 +2,15 @@
 // with wimlib's (its default level), checks that both decoders restore every
 // stream, prints a table per file and two summary lines of ratios, the
 // stronger level's first. Times are CPU time of this process, the best of a
-// few rounds, so a busy machine slows both sides alike.
+// few rounds in which the contenders take turns, so that a busy machine slows
+// both sides alike.
 #include <wimlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -112,16 +114,21 @@ Bytes Mixed(size_t n, const Bytes& binary, uint32_t seed) {
   return v;
 }
 
-// Best-of rounds: the least CPU time of `rounds` runs of `work`.
-template <class Work>
-double BestOf(int rounds, Work work) {
-  double best = 1e30;
-  for (int i = 0; i < rounds; ++i) {
-    const double t = CpuSeconds();
-    work();
-    best = std::min(best, CpuSeconds() - t);
-  }
-  return best;
+// Best-of rounds, the contenders taking turns: best[k] gets the least CPU
+// time of works[k] over `rounds` runs (work k runs in the first rounds[k] of
+// them). A shared machine slows down and speeds up over minutes; in turns, a
+// slow spell falls on every side alike instead of on whichever ran then.
+template <size_t N, class Work>
+void BestOfInTurns(const int (&rounds)[N], Work (&works)[N], double (&best)[N]) {
+  const int most = *std::max_element(rounds, rounds + N);
+  for (size_t k = 0; k < N; ++k) best[k] = 1e30;
+  for (int i = 0; i < most; ++i)
+    for (size_t k = 0; k < N; ++k) {
+      if (i >= rounds[k]) continue;
+      const double t = CpuSeconds();
+      works[k]();
+      best[k] = std::min(best[k], CpuSeconds() - t);
+    }
 }
 
 struct Result {
@@ -150,31 +157,36 @@ Result Measure(const Bytes& data) {
   constexpr int kEncodeRounds = 3, kMaxRounds = 2, kDecodeRounds = 7;
   Result r;
   const size_t n = data.size();
-  Bytes ours, max;
-  r.ourEnc = BestOf(kEncodeRounds, [&] { ours = LzmsCompress(data.data(), n); });
-  r.maxEnc = BestOf(kMaxRounds, [&] { max = LzmsCompress(data.data(), n, LzmsLevel::kMax); });
-  r.ours = ours.size();
-  r.max = max.size();
-
   wimlib_compressor* c = nullptr;
   wimlib_decompressor* d = nullptr;
   wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, n, 0, &c);
   wimlib_create_decompressor(WIMLIB_COMPRESSION_TYPE_LZMS, n, &d);
-  Bytes theirs(n + n / 8 + 4096);
+  Bytes ours, max, theirs(n + n / 8 + 4096);
   size_t theirSize = 0;
-  r.theirEnc = BestOf(kEncodeRounds,
-                      [&] { theirSize = wimlib_compress(data.data(), n, theirs.data(), theirs.size(), c); });
+  std::function<void()> encoders[] = {
+      [&] { ours = LzmsCompress(data.data(), n); },
+      [&] { theirSize = wimlib_compress(data.data(), n, theirs.data(), theirs.size(), c); },
+      [&] { max = LzmsCompress(data.data(), n, LzmsLevel::kMax); }};
+  const int encodeRounds[] = {kEncodeRounds, kEncodeRounds, kMaxRounds};
+  double encodeTimes[3];
+  BestOfInTurns(encodeRounds, encoders, encodeTimes);
+  r.ourEnc = encodeTimes[0], r.theirEnc = encodeTimes[1], r.maxEnc = encodeTimes[2];
+  r.ours = ours.size();
+  r.max = max.size();
   theirs.resize(theirSize);
   r.theirs = theirs.empty() ? n : theirs.size();
 
-  // Both decoders on the same (wimlib's) stream.
+  // Both decoders on the same (wimlib's) stream, into the same buffer.
   Bytes out(n);
-  r.ourDec =
-      BestOf(kDecodeRounds, [&] { r.ok &= LzmsDecompress(theirs.data(), theirs.size(), out.data(), n); });
-  r.ok &= out == data;
-  r.theirDec = BestOf(
-      kDecodeRounds, [&] { r.ok &= wimlib_decompress(theirs.data(), theirs.size(), out.data(), n, d) == 0; });
-  r.ok &= out == data;
+  std::function<void()> decoders[] = {
+      [&] { r.ok &= LzmsDecompress(theirs.data(), theirs.size(), out.data(), n); },
+      [&] { r.ok &= wimlib_decompress(theirs.data(), theirs.size(), out.data(), n, d) == 0; }};
+  const int decodeRounds[] = {kDecodeRounds, kDecodeRounds};
+  double decodeTimes[2];
+  BestOfInTurns(decodeRounds, decoders, decodeTimes);
+  r.ourDec = decodeTimes[0], r.theirDec = decodeTimes[1];
+  r.ok &= out == data;  // wimlib's output, after the last turn
+  r.ok &= LzmsDecompress(theirs.data(), theirs.size(), out.data(), n) && out == data;
   // Our streams of both levels, read back by both decoders.
   r.ok &= BothRestore(ours, data, d) && BothRestore(max, data, d);
   wimlib_free_compressor(c);
