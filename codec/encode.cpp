@@ -358,7 +358,6 @@ class Compressor {
       const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength));
       const uint8_t* cur = data_ + pos;
 
-      const Match* matches = matches_;
       unsigned found = 0;
       uint32_t longLen = 0;
       for (unsigned a = 0; a < K; ++a) {
@@ -399,8 +398,8 @@ class Compressor {
 
           // What does not depend on the path: each match's offset cost, and the
           // explicit delta matches (span, raw offset, length and cost).
-          for (unsigned k = 0; k < found && matches[k].length < nice_; ++k)
-            offsetCost_[k] = lzOffsetCost_[slotOf_(matches[k].offset)];
+          for (unsigned k = 0; k < found && matches_[k].length < nice_; ++k)
+            offsetCost_[k] = lzOffsetCost_[slotOf_(matches_[k].offset)];
           numDelta_ = 0;
           if (limit >= 3) {
             for (unsigned p = 0; p < deltaPowers_; ++p) {
@@ -421,7 +420,7 @@ class Compressor {
         const uint32_t explicitBase = cost + LzHeader(s, false, 0);
         numCover_ = 0;
         for (unsigned k = 0; k < found; ++k) {
-          const uint32_t len = matches[k].length, off = matches[k].offset;
+          const uint32_t len = matches_[k].length, off = matches_[k].offset;
           const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
           if (len >= nice_) {
             if (mayEnd && len > longLen + 2) longLen = len, longItem = item;
