@@ -126,8 +126,10 @@ class Compressor {
     // A step reaches at most a match, a literal and a repeat past the window.
     const size_t nodes = window_ + 2 * nice_ + 3;
     nodes_.resize(nodes * arrivals_);
-    from_.resize(nodes * arrivals_);
-    keys_.resize(nodes * arrivals_);
+    if (arrivals_ > 1) {  // one arrival compares no queues and has one origin
+      from_.resize(nodes * arrivals_);
+      keys_.resize(nodes * arrivals_);
+    }
     states_.resize((window_ + 1) * arrivals_);
     size_t pos = 0;
     while (pos < size_) pos = arrivals_ == 1 ? ParseWindow<1>(pos) : ParseWindow<kArrivals>(pos);
