@@ -30,10 +30,10 @@ static_assert(kMaxNice <= 255, "a tail's length fits Item::tail");
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 
 // What a level trades for size: tree nodes visited per position (and per
-// position inside a long match), the match length taken at once, and the
-// positions one parse window may span.
+// position inside a long match, and for both where the trees are crowded),
+// the match length taken at once, and the positions one parse window may span.
 struct LevelParams {
-  unsigned depth, skipDepth;
+  unsigned depth, skipDepth, crowdedDepth;
   uint32_t nice, window;
   bool tails;                       // try a match, a literal and a repeat of the match as one step
   bool twoByte;                     // offer matches of two bytes (the nearest, when near)
@@ -43,8 +43,9 @@ struct LevelParams {
 constexpr unsigned kArrivals = 3;
 
 LevelParams ParamsOf(LzmsLevel level) {
-  if (level == LzmsLevel::kMax) return LevelParams{128, 32, kMaxNice, 4096, true, true, 6, 16, kArrivals};
-  return LevelParams{12, 8, 32, 2048, false, false, 4, 14, 1};
+  if (level == LzmsLevel::kMax)
+    return LevelParams{128, 32, 128, kMaxNice, 4096, true, true, 6, 16, kArrivals};
+  return LevelParams{12, 8, 24, 32, 2048, false, false, 4, 14, 1};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -118,8 +119,8 @@ class Compressor {
         deltaPowers_(params.deltaPowers),
         arrivals_(params.arrivals),
         firstLength_(params.twoByte ? 2 : 3),
-        finder_(data, size, params.depth, params.skipDepth, params.twoByte, params.deltaPowers,
-                params.deltaBits, memory) {}
+        finder_(data, size, params.depth, params.skipDepth, params.crowdedDepth, params.twoByte,
+                params.deltaPowers, params.deltaBits, memory) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);

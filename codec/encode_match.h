@@ -42,14 +42,18 @@ class MatchFinder {
   static constexpr uint32_t kNear2 = 1u << 8;
 
   // depth: tree nodes visited per searched position; skipDepth: per position
-  // only inserted (inside a long match). Delta candidates are kept for spans
-  // 1 to 2^(deltaPowers - 1), in tables of 2^deltaBits heads per span.
-  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, bool twoByte,
-              unsigned deltaPowers, unsigned deltaBits, EncoderMemory& memory)
+  // only inserted (inside a long match); crowdedDepth: both, while the trees
+  // are crowded (see AdaptDepth). Delta candidates are kept for spans 1 to
+  // 2^(deltaPowers - 1), in tables of 2^deltaBits heads per span.
+  MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, unsigned crowdedDepth,
+              bool twoByte, unsigned deltaPowers, unsigned deltaBits, EncoderMemory& memory)
       : data_(data),
         size_(size),
         depth_(depth),
         skipDepth_(skipDepth),
+        crowdedDepth_(crowdedDepth),
+        searchDepth_(depth),
+        insertDepth_(skipDepth),
         twoByte_(twoByte),
         powers_(deltaPowers),
         deltaBits_(deltaBits),
@@ -93,7 +97,10 @@ class MatchFinder {
     }
     if (has3) out[n++] = Match{3, static_cast<uint32_t>(pos - cand3)};
     if (limit < 4) return n;
-    return n + Advance<true>(pos, limit, nice, depth_, out + n, kMaxMatches - n);
+    Walk walk{0, 0};
+    n += Advance<true>(pos, limit, nice, searchDepth_, out + n, kMaxMatches - n, &walk);
+    if (crowdedDepth_ > depth_) AdaptDepth(walk);
+    return n;
   }
 
   // Inserts positions [from, to) without listing matches.
@@ -104,7 +111,7 @@ class MatchFinder {
       head3_[Hash(data_ + pos, 3, kHash3Bits)] = static_cast<uint32_t>(pos);
       if (twoByte_) head2_[data_[pos] | data_[pos + 1] << 8] = static_cast<uint32_t>(pos);
       if (pos + 4 > size_) break;
-      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, skipDepth_, nullptr, 0);
+      Advance<false>(pos, static_cast<uint32_t>(size_ - pos), nice, insertDepth_, nullptr, 0, nullptr);
     }
   }
 
@@ -129,13 +136,40 @@ class MatchFinder {
   }
 
  private:
-  // One step of a binary-tree match finder: the positions sharing a 3-byte
+  // A walk that runs out of depth cuts the tree below the last node it
+  // visited: the positions down there are lost to every later search. Where
+  // the data repeats a few short strings in ever new orders (text of a small
+  // vocabulary), the trees of the common prefixes grow deep, and a quarter of
+  // the walks at depth 12 run out while still finding longer matches at
+  // every step or two, each pruning away history the next ones need. On code
+  // the walks that run out have mostly stopped finding longer matches, and
+  // going deeper there costs time (the deep nodes are old, out of the caches)
+  // for next to nothing. So the searches that reach the usual depth with a
+  // longer match among their last kLate nodes before it are counted over
+  // runs of kAdaptRun searches; while they are more than one in kCrowded,
+  // searches and insertions go down to the crowded depth.
+  static constexpr unsigned kAdaptRun = 4096, kCrowded = 12, kLate = 3;
+  struct Walk {
+    unsigned visited, lastFound;  // nodes visited; index of the node of the longest match
+  };
+  void AdaptDepth(const Walk& walk) {
+    crowdedSearches_ += walk.visited >= depth_ && walk.lastFound + kLate >= depth_;
+    if (++searches_ < kAdaptRun) return;
+    const bool crowded = crowdedSearches_ * kCrowded > kAdaptRun;
+    searchDepth_ = crowded ? crowdedDepth_ : depth_;
+    insertDepth_ = crowded ? crowdedDepth_ : skipDepth_;
+    searches_ = crowdedSearches_ = 0;
+  }
+
+  // One step of a binary-tree match finder: the positions sharing a 4-byte
   // hash form a search tree ordered by the strings that follow them, rooted
   // at the newest. Walking down from the root towards pos's own string meets
   // ever longer matches, nearest first; the walk re-links the tree so pos
   // becomes its new root, which keeps insertion and search one pass.
+  // *walk tells how the walk went (unless a nice match ended it).
   template <bool kRecord>
-  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, unsigned depth, Match* out, unsigned room) {
+  unsigned Advance(size_t pos, uint32_t limit, uint32_t nice, const unsigned depth, Match* out, unsigned room,
+                   Walk* walk) {
     if (nice > limit) nice = limit;
     const uint8_t* cur = data_ + pos;
     const uint32_t h = Hash(cur, 4, hashBits_);
@@ -145,11 +179,13 @@ class MatchFinder {
     uint32_t* pendingGt = &child_[2 * pos + 1];
     unsigned n = 0;
     uint32_t bestLtLen = 0, bestGtLen = 0, len = 0, best = 3;
+    unsigned left = depth;
     while (node != kNoPos) {
       const uint8_t* m = data_ + node;
       if (m[len] == cur[len]) {
         len = len + 1 + MatchLength(cur + len + 1, m + len + 1, nice - len - 1);
         if (kRecord && len > best && n < room) {
+          walk->lastFound = depth - left;
           best = len;
           out[n++] = Match{len, static_cast<uint32_t>(pos - node)};
         }
@@ -172,10 +208,11 @@ class MatchFinder {
         bestGtLen = len;
         if (bestLtLen < len) len = bestLtLen;
       }
-      if (--depth == 0) break;
+      if (--left == 0) break;
     }
     *pendingLt = kNoPos;
     *pendingGt = kNoPos;
+    if (kRecord) walk->visited = depth - left;
     return n;
   }
 
@@ -243,7 +280,9 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  const unsigned depth_, skipDepth_;
+  const unsigned depth_, skipDepth_, crowdedDepth_;
+  unsigned searchDepth_, insertDepth_;           // the depths of now
+  unsigned searches_ = 0, crowdedSearches_ = 0;  // in this run, and of those, cut short as above
   const bool twoByte_;
   const unsigned powers_, deltaBits_;
   const size_t maxSpan_;

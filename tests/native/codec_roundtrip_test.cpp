@@ -88,13 +88,16 @@ TEST(CodecRoundTrip, X86BinaryShrinksLikeWimlib) {
   EXPECT_LT(max, theirs.size() * 99 / 100) << max << " against " << theirs.size();
 }
 
-// The stronger level searches deeper: on text, where the default level's
-// search misses long matches, it must come out clearly smaller.
-TEST(CodecRoundTrip, MaxLevelIsSmallerOnText) {
+// Text of a few words crowds the match finder's trees: the default level
+// must notice and search deeper there (at its usual depth it came out 5.8 %
+// larger than the reference), and the stronger level must stay below it.
+TEST(CodecRoundTrip, TextComesCloseToTheReference) {
   const Bytes text = TextBytes(1 << 20, 13);
   const size_t normal = LzmsCompress(text.data(), text.size()).size();
   const size_t max = LzmsCompress(text.data(), text.size(), LzmsLevel::kMax).size();
-  EXPECT_LT(max, normal * 99 / 100) << normal << " -> " << max;
+  const size_t theirs = WimCompress(text).size();
+  EXPECT_LT(normal, theirs * 102 / 100) << normal << " against " << theirs;
+  EXPECT_LT(max, normal) << normal << " -> " << max;
 }
 
 TEST(CodecRoundTrip, FullBlockOf32MiB) {
