@@ -4,9 +4,10 @@
 // The parse runs forward over windows of the input. Every position of a window
 // keeps the cheapest known way to reach it (cost, and the item that got there)
 // or, at the stronger level, its few cheapest ways that leave different repeat
-// queues ("arrivals"); the state an item sees (repeat queues, decision states)
-// is rebuilt from its predecessor when the position is expanded. Costs use the adaptive codes and
-// probabilities as they stand when the window starts. A window ends where all
+// queues ("arrivals"); the state an item sees (repeat queues, decision
+// states) is rebuilt from its predecessor when the position is expanded.
+// Costs use the adaptive codes and probabilities as they stand when the
+// window starts. A window ends where all
 // paths meet (no item crosses the position), when it is full, or at a match so
 // long that taking it outright is the obvious choice; its cheapest path is then
 // coded, which updates the adaptive model for the next window.
@@ -179,7 +180,7 @@ class Compressor {
     return c;
   }
 
-  // Node `to` of arrival slot k: nodes_[to * kArrivals + k]. Positions past
+  // Arrival k of position `to` is nodes_[to * K + k]. Positions past
   // cleared_ have no arrival yet and are emptied when first reached.
   template <unsigned K>
   LZMS_ALWAYS_INLINE void Reach(uint32_t to) {
@@ -192,10 +193,10 @@ class Compressor {
 
   // Keeps the way to `to` (relative to the window start) at `cost` with
   // `item`, from arrival `from` of the item's start, if it is among the best
-  // there (`to` must have been reached). With one arrival a
-  // position keeps its cheapest path. With several it keeps the K cheapest
-  // whose repeat queues differ (`key`): a path that loses here may win later
-  // through the offsets it leaves behind, which a single arrival forgets.
+  // there (`to` must have been reached). With one arrival a position keeps
+  // its cheapest path. With several it keeps the K cheapest whose repeat
+  // queues differ (`key`): a path that loses here may win later through the
+  // offsets it leaves behind, which a single arrival forgets.
   template <unsigned K>
   LZMS_ALWAYS_INLINE void Place(uint32_t to, uint32_t cost, const Item& item, unsigned from, uint64_t key) {
     Node* a = &nodes_[to * K];
@@ -305,7 +306,9 @@ class Compressor {
   template <unsigned K>
   LZMS_ALWAYS_INLINE void OfferUncovered(uint32_t at, uint32_t base, uint32_t from, uint32_t to,
                                          const Item& item, unsigned arrival, uint64_t key) {
-    if (from < 3) {  // below every LZ match
+    // Below three bytes no explicit match covers a length (the stronger
+    // level's two-byte matches are not counted: the delta offer is made).
+    if (from < 3) {
       OfferLengths<K>(at, base, from, std::min(to, 2u), item, arrival, key);
       from = 3;
     }

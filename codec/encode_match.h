@@ -66,9 +66,10 @@ class MatchFinder {
   }
 
   // Inserts pos (the next position not yet inserted) and lists its matches of
-  // 3 bytes or more (2 with twoByte), of strictly increasing lengths, nearest offsets first for
-  // each length; the list stops at the first match of `nice` bytes, whose
-  // length is not extended further (the caller does so if it takes it).
+  // 3 bytes or more (2 with twoByte), of strictly increasing lengths, nearest
+  // offsets first for each length; the list stops at the first match of
+  // `nice` bytes, whose length is not extended further (the caller does so if
+  // it takes it).
   unsigned Find(size_t pos, uint32_t limit, uint32_t nice, Match* out) {
     if (pos + 3 > size_) return 0;
     Prefetch(pos);
