@@ -16,6 +16,10 @@
 namespace {
 
 constexpr uint32_t kGraceMs = 1500;
+// Further rounds of closing and removing when a product file stays behind,
+// 250 ms apart: about two seconds in all.
+constexpr int kRemovalRounds = 8;
+constexpr DWORD kRemovalRoundMs = 250;
 constexpr wchar_t kUserDataBelowLocalAppData[] = L"\\Norvale\\Lockra";
 constexpr wchar_t kNotInstalledMessage[] = L"Norvale Lockra n\u2019est pas install\u00e9 dans ce dossier.";
 
@@ -43,6 +47,39 @@ void RemoveRecordedItems(const std::wstring& dir, const InstallRecord& record) {
   }
   RemoveEmptyFolders(dir, record.folders, ReachedThroughLink);
   RemoveDirectoryW(dir.c_str());
+}
+
+// The product's programs are ended: everything running from its folder when
+// the folder is wholly its own, else only its own files.
+void CloseProductPrograms(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
+  if (wholeFolder) return CloseRunningCopies(dir, kGraceMs);
+  std::vector<std::wstring> owned = record.files;
+  MergeNames(&owned, {kProductExe});
+  std::vector<std::wstring> paths;
+  for (const std::wstring& name : owned) paths.push_back(dir + L"\\" + name);
+  CloseRunningFiles(paths, kGraceMs);
+}
+
+void RemoveProductFiles(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
+  if (wholeFolder)
+    RemoveTree(dir);
+  else if (record.valid)
+    RemoveRecordedItems(dir, record);
+}
+
+// What the removal should have taken and did not: the folder when it was
+// wholly the product's, else the recorded files still there (those behind a
+// link are left on purpose and do not count).
+std::vector<std::wstring> LeftBehind(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
+  std::vector<std::wstring> left;
+  if (wholeFolder) {
+    if (FileExists(dir)) left.push_back(dir);
+  } else if (record.valid) {
+    for (const std::wstring& file : record.files)
+      if (!ReachedThroughLink(dir, file) && FileExists(dir + L"\\" + file))
+        left.push_back(dir + L"\\" + file);
+  }
+  return left;
 }
 
 }  // namespace
@@ -83,15 +120,7 @@ bool RunUninstall() {
   const bool registration = registered || !UninstallEntryExists();
 
   AskTrayToQuit();
-  if (wholeFolder) {
-    CloseRunningCopies(dir, kGraceMs);
-  } else {
-    std::vector<std::wstring> owned = record.files;
-    MergeNames(&owned, {kProductExe});
-    std::vector<std::wstring> paths;
-    for (const std::wstring& name : owned) paths.push_back(dir + L"\\" + name);
-    CloseRunningFiles(paths, kGraceMs);
-  }
+  CloseProductPrograms(dir, record, wholeFolder);
 
   SetStatus(L"Suppression des raccourcis\u2026");
   if (registration) {
@@ -103,10 +132,20 @@ bool RunUninstall() {
 
   SetStatus(L"Suppression des fichiers\u2026");
   InstallerState.bytesTotal.store(100);
-  if (wholeFolder)
-    RemoveTree(dir);
-  else if (record.valid)
-    RemoveRecordedItems(dir, record);
+  RemoveProductFiles(dir, record, wholeFolder);
+  // A copy of the product that was only starting when the programs were
+  // closed (the relaunch at the end of an update just before) escaped them
+  // and holds its file; so can a file the system releases a moment after
+  // its program ended. Close and remove again for a short while.
+  for (int round = 0; round < kRemovalRounds && !LeftBehind(dir, record, wholeFolder).empty(); ++round) {
+    Sleep(kRemovalRoundMs);
+    AskTrayToQuit();
+    CloseProductPrograms(dir, record, wholeFolder);
+    RemoveProductFiles(dir, record, wholeFolder);
+  }
+  if (!wholeFolder)
+    for (const std::wstring& path : LeftBehind(dir, record, wholeFolder))
+      LogLine(L"could not be removed (in use?): " + path);
   if (wholeFolder)
     LogFolderRemoval(dir, true);
   else

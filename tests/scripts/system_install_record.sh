@@ -34,11 +34,12 @@ check "record names the product's files" grep -q '^file: ui\\icons\\dot.svg' "$U
 check "record names the folders the install made" grep -q '^folder: ui\\icons' "$U/install-record.txt"
 check "record does not claim the user's folders" bash -c '! grep -q "^folder: ui\s*$\|notes" "$0"' "$U/install-record.txt"
 run_setup "/S /update /dir=\"$USER_DIR\"" || fail "update in the user's folder"
-run_setup "/S /uninstall /dir=\"$USER_DIR\"" || fail "uninstall of the user's folder"
+run_setup "/S /uninstall /dir=\"$USER_DIR\" /log=C:\\uninstall-user.log" || fail "uninstall of the user's folder"
 check "the user's files survive byte for byte" [ "$(user_files)" = "$before" ]
 check "the product's files are gone" bash -c '[ ! -e "$0/Norvale-Lockra.exe" ] && [ ! -e "$0/ui/index.html" ] && [ ! -e "$0/uninstall.exe" ] && [ ! -e "$0/install-record.txt" ]' "$U"
 check "the folders the install made are gone" [ ! -e "$U/ui/icons" ]
 check "only the user's files are left" [ "$(find "$U" -type f | wc -l)" -eq 4 ]
+[ "$(find "$U" -type f | wc -l)" -eq 4 ] || { (cd "$U" && find . -type f); cat "$C/uninstall-user.log"; }
 rm -rf "$U"
 
 # --- the real installation, default folder -------------------------------------

@@ -30,9 +30,16 @@ start_setup() {  # arguments of setup.exe
   "$WINE" 'C:\wt\setup.exe' "$@" &
   PID=$!
   WID=$(find_window "$TITLE")
-  [ -n "$WID" ] || { fail "no window for $*"; return 1; }
+  [ -n "$WID" ] || { fail "no window for $*: $(no_window_reason)"; return 1; }
   geometry
   sleep 0.5  # a few frames, so the widgets have registered their regions
+}
+no_window_reason() {  # what became of the setup program whose window never showed
+  local rc names
+  names=$(for w in $(xdotool search --name . 2>/dev/null); do xdotool getwindowname "$w" 2>/dev/null; done | sort -u | tr '\n' '|')
+  if kill -0 "$PID" 2>/dev/null; then echo "still running; windows: $names"; kill "$PID"; wait "$PID"; return; fi
+  wait "$PID"; rc=$?
+  echo "ended with $rc; windows: $names"
 }
 geometry() {
   eval "$(xdotool getwindowgeometry --shell "$WID" | sed 's/^/W/')"

@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <thread>
+
 #include "system/install_record.h"
 #include "system/process.h"
 #include "system/registration.h"
@@ -173,6 +175,34 @@ TEST_F(UninstallTest, RecordDecidesWhatGoes) {
     for (const wchar_t* gone : {L"Norvale-Lockra.exe", L"ui\\index.html", L"lecture-seule.txt",
                                 L"donn\u00e9es", kInstallRecordName})
       EXPECT_FALSE(FileExists(dir + L"\\" + gone)) << Narrow(gone);
+    RemoveTree(dir);
+    CreateDirectories(dir);
+  }
+}
+
+// A product file let go a moment after the programs were closed (a copy of
+// the product that was only starting then) is removed all the same, in a
+// folder of the product's and in one of the user's.
+TEST_F(UninstallTest, FileLetGoShortlyAfterIsStillRemoved) {
+  for (bool created : {true, false}) {
+    LayOutProduct();
+    WriteFileText(dir + L"\\mes notes.txt", "x");
+    InstallRecord record;
+    record.createdFolder = created;
+    record.folders = {L"ui"};
+    record.files = {L"Norvale-Lockra.exe", L"ui\\index.html", kInstallRecordName};
+    ASSERT_TRUE(WriteInstallRecord(dir, record));
+    HANDLE held =
+        CreateFileW((dir + L"\\ui\\index.html").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread letGo([held] {
+      Sleep(700);
+      CloseHandle(held);
+    });
+    EXPECT_TRUE(RunUninstall());
+    letGo.join();
+    EXPECT_FALSE(FileExists(dir + L"\\ui\\index.html")) << created;
+    EXPECT_EQ(FileExists(dir + L"\\mes notes.txt"), !created);
     RemoveTree(dir);
     CreateDirectories(dir);
   }
