@@ -59,6 +59,10 @@ wait_exit() {  # expected exit code, what
   [ "$rc" = "$1" ] && pass "$2: exit code $rc" || fail "$2: exit code $rc, expected $1"
 }
 wait_file() { for _ in $(seq 1 150); do [ -e "$1" ] && return 0; sleep 0.2; done; return 1; }
+# The sequence's last step is the shortcuts: once the log names the Start-menu
+# one, the window is about to show Done (the Desktop one, when ticked, is made
+# right after it).
+wait_shortcuts() { for _ in $(seq 1 150); do grep -qF 'shortcut: created' "$1" 2>/dev/null && return 0; sleep 0.2; done; return 1; }
 shot() {  # layout box x0 y0 x1 y1 -> md5 of that part of the screen
   import -window root png:- 2>/dev/null | /usr/bin/python3 -c "
 import sys, io, hashlib
@@ -77,7 +81,8 @@ before=$(starts)
 start_setup '/dir=C:\wt\one' '/log=C:\wt\window.log' && {
   click_at $MAIN_X $MAIN_Y
   if wait_file "$work/one/uninstall.exe"; then pass "Installer started the install"; else fail "no install"; fi
-  sleep 1.5
+  wait_shortcuts "$work/window.log"
+  sleep 1
   [ -e "$DESKTOP_LNK" ] && pass "the ticked first row made the Desktop shortcut" || fail "no Desktop shortcut"
   click_at $MAIN_X $MAIN_Y  # "Lancer Norvale Lockra"
   wait_exit 0 "launch from Done"
@@ -222,7 +227,7 @@ start_setup '/dir=C:\wt\drag' && {
 # --- 8. 144 dpi ----------------------------------------------------------------------
 "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
 rm -f "$DESKTOP_LNK"
-start_setup '/dir=C:\wt\dpi' && {
+start_setup '/dir=C:\wt\dpi' '/log=C:\wt\dpi.log' && {
   [ "$WW" = 1170 ] && [ "$WH" = 705 ] && pass "window is 1170 x 705 at 144 dpi" || fail "window is $WW x $WH at 144 dpi"
   move_to $EMPTY_X $EMPTY_Y
   box1=$(shot 340 158 362 180) box2=$(shot 340 202 362 224)  # the two check boxes
@@ -231,7 +236,8 @@ start_setup '/dir=C:\wt\dpi' && {
     && pass "a click at 144 dpi toggled the first check row and not the second" || fail "the click at 144 dpi did not toggle the first row alone"
   click_at $MAIN_X $MAIN_Y
   wait_file "$work/dpi/uninstall.exe" && pass "a click at 144 dpi started the install" || fail "click at 144 dpi missed"
-  sleep 1.5
+  wait_shortcuts "$work/dpi.log"
+  sleep 1
   [ ! -e "$DESKTOP_LNK" ] && pass "the unticked first row left out the Desktop shortcut" || fail "Desktop shortcut made though unticked"
   key Escape
   wait_exit 0 "Escape on Done at 144 dpi"
