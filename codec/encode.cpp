@@ -7,10 +7,10 @@
 // queues ("arrivals"); the state an item sees (repeat queues, decision
 // states) is rebuilt from its predecessor when the position is expanded.
 // Costs use the adaptive codes and probabilities as they stand when the
-// window starts. A window ends where all
-// paths meet (no item crosses the position), when it is full, or at a match so
-// long that taking it outright is the obvious choice; its cheapest path is then
-// coded, which updates the adaptive model for the next window.
+// window starts. A window ends where all paths meet (no item crosses the
+// position), when it is full, or at a match so long that taking it outright
+// is the obvious choice; its cheapest path is then coded, which updates the
+// adaptive model for the next window.
 #include <algorithm>
 #include <cstring>
 #include <memory>

@@ -47,12 +47,6 @@ void GrantAccess(const std::wstring& dir, bool ownsFolder, const std::vector<std
     if (!UnderAnyFolder(file, createdFolders)) Grant(icacls, dir + L"\\" + file, kGrantFile);
 }
 
-std::vector<std::wstring> FullPaths(const std::wstring& dir, const std::vector<std::wstring>& names) {
-  std::vector<std::wstring> paths;
-  for (const std::wstring& name : names) paths.push_back(dir + L"\\" + name);
-  return paths;
-}
-
 // What the product owns in the folder before this run: the earlier record,
 // or for a folder installed before records existed, the whole registered
 // folder that holds the product.

@@ -118,6 +118,12 @@ void MergeNames(std::vector<std::wstring>* into, const std::vector<std::wstring>
     if (!ContainsName(*into, name)) into->push_back(name);
 }
 
+std::vector<std::wstring> FullPaths(const std::wstring& dir, const std::vector<std::wstring>& names) {
+  std::vector<std::wstring> paths;
+  for (const std::wstring& name : names) paths.push_back(dir + L"\\" + name);
+  return paths;
+}
+
 std::vector<std::wstring> FoldersToCreate(const std::wstring& dir, const std::vector<std::wstring>& names) {
   std::vector<std::wstring> folders;
   for (const std::wstring& name : names) {

@@ -31,6 +31,8 @@ bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record);
 // Windows names are).
 void MergeNames(std::vector<std::wstring>* into, const std::vector<std::wstring>& names);
 bool ContainsName(const std::vector<std::wstring>& names, const std::wstring& name);
+// dir + "\" + name for each name.
+std::vector<std::wstring> FullPaths(const std::wstring& dir, const std::vector<std::wstring>& names);
 
 // Every folder between `dir` and the entries' files (as "a", "a\b") that does
 // not exist yet: the folders an extraction of these names will create.

@@ -55,9 +55,7 @@ void CloseProductPrograms(const std::wstring& dir, const InstallRecord& record, 
   if (wholeFolder) return CloseRunningCopies(dir, kGraceMs);
   std::vector<std::wstring> owned = record.files;
   MergeNames(&owned, {kProductExe});
-  std::vector<std::wstring> paths;
-  for (const std::wstring& name : owned) paths.push_back(dir + L"\\" + name);
-  CloseRunningFiles(paths, kGraceMs);
+  CloseRunningFiles(FullPaths(dir, owned), kGraceMs);
 }
 
 void RemoveProductFiles(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
