@@ -47,9 +47,9 @@ constexpr unsigned kArrivals = 3;
 
 // The default level searches explicit delta matches at spans of 4 and 8 bytes
 // only: at spans of 1 and 2 they mostly repeat what LZ matches find (equal
-// bytes have equal differences), are almost never coded, and their search took
-// a fifth of the encoding time; the bytes saved by dropping it buy larger
-// heads for the two spans left.
+// bytes have equal differences) and are almost never coded, yet they were
+// half the delta candidates and about 6 % of the encoding time. The memory
+// saved goes to larger heads for the two spans left (fewer collisions).
 LevelParams ParamsOf(LzmsLevel level) {
   if (level == LzmsLevel::kMax)
     return LevelParams{128, 32, 128, kMaxNice, 4096, true, true, 0, 6, 16, kArrivals};
