@@ -36,24 +36,17 @@ constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
 struct LevelParams {
   unsigned depth, skipDepth, crowdedDepth;
   uint32_t nice, window;
-  bool tails;    // try a match, a literal and a repeat of the match as one step
-  bool twoByte;  // offer matches of two bytes (the nearest, when near)
-  // Explicit delta matches are searched at spans 2^deltaLow to
-  // 2^(deltaPowers - 1), with 2^deltaBits heads per span.
-  unsigned deltaLow, deltaPowers, deltaBits;
-  unsigned arrivals;  // paths kept per position: 1 or kArrivals
+  bool tails;                       // try a match, a literal and a repeat of the match as one step
+  bool twoByte;                     // offer matches of two bytes (the nearest, when near)
+  unsigned deltaPowers, deltaBits;  // delta spans searched (1 to 2^(powers - 1)), heads per span
+  unsigned arrivals;                // paths kept per position: 1 or kArrivals
 };
 constexpr unsigned kArrivals = 3;
 
-// The default level searches explicit delta matches at spans of 4 and 8 bytes
-// only: at spans of 1 and 2 they mostly repeat what LZ matches find (equal
-// bytes have equal differences) and are almost never coded, yet they were
-// half the delta candidates and about 6 % of the encoding time. The memory
-// saved goes to larger heads for the two spans left (fewer collisions).
 LevelParams ParamsOf(LzmsLevel level) {
   if (level == LzmsLevel::kMax)
-    return LevelParams{128, 32, 128, kMaxNice, 4096, true, true, 0, 6, 16, kArrivals};
-  return LevelParams{12, 8, 24, 32, 2048, false, false, 2, 4, 16, 1};
+    return LevelParams{128, 32, 128, kMaxNice, 4096, true, true, 6, 16, kArrivals};
+  return LevelParams{12, 8, 24, 32, 2048, false, false, 4, 14, 1};
 }
 
 // Offset slot lookup for the parser, which needs one per match considered:
@@ -124,12 +117,11 @@ class Compressor {
         nice_(params.nice),
         window_(params.window),
         tails_(params.tails),
-        deltaLow_(params.deltaLow),
         deltaPowers_(params.deltaPowers),
         arrivals_(params.arrivals),
         firstLength_(params.twoByte ? 2 : 3),
         finder_(data, size, params.depth, params.skipDepth, params.crowdedDepth, params.twoByte,
-                params.deltaLow, params.deltaPowers, params.deltaBits, memory) {}
+                params.deltaPowers, params.deltaBits, memory) {}
 
   void Run(std::vector<uint16_t>* front, std::vector<uint16_t>* back) {
     model_.Init(size_, front, back);
@@ -416,7 +408,7 @@ class Compressor {
             offsetCost_[k] = lzOffsetCost_[slotOf_(matches_[k].offset)];
           numDelta_ = 0;
           if (limit >= 3) {
-            for (unsigned p = deltaLow_; p < deltaPowers_; ++p) {
+            for (unsigned p = 0; p < deltaPowers_; ++p) {
               const uint32_t cand = finder_.DeltaCandidate(p);
               if (cand == kNoPos) continue;
               const size_t span = size_t{1} << p, distance = pos - cand;
@@ -528,7 +520,7 @@ class Compressor {
   const uint32_t nice_;    // a match this long is taken at once
   const uint32_t window_;  // positions per parse window
   const bool tails_;
-  const unsigned deltaLow_, deltaPowers_, arrivals_;
+  const unsigned deltaPowers_, arrivals_;
   const uint32_t firstLength_;  // of explicit matches
   MatchFinder finder_;
   OffsetSlotFinder slotOf_;

@@ -5,7 +5,6 @@
 // alike.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -44,12 +43,10 @@ class MatchFinder {
 
   // depth: tree nodes visited per searched position; skipDepth: per position
   // only inserted (inside a long match); crowdedDepth: both, while the trees
-  // are crowded (see AdaptDepth). Delta candidates are kept for spans
-  // 2^deltaLow to 2^(deltaPowers - 1), in tables of 2^deltaBits heads per span
-  // (fewer for a small input, like the tree's table).
+  // are crowded (see AdaptDepth). Delta candidates are kept for spans 1 to
+  // 2^(deltaPowers - 1), in tables of 2^deltaBits heads per span.
   MatchFinder(const uint8_t* data, size_t size, unsigned depth, unsigned skipDepth, unsigned crowdedDepth,
-              bool twoByte, unsigned deltaLow, unsigned deltaPowers, unsigned deltaBits,
-              EncoderMemory& memory)
+              bool twoByte, unsigned deltaPowers, unsigned deltaBits, EncoderMemory& memory)
       : data_(data),
         size_(size),
         depth_(depth),
@@ -58,9 +55,8 @@ class MatchFinder {
         searchDepth_(depth),
         insertDepth_(skipDepth),
         twoByte_(twoByte),
-        low_(deltaLow),
         powers_(deltaPowers),
-        deltaBits_(std::min(deltaBits, HashBits(size) - 2)),
+        deltaBits_(deltaBits),
         maxSpan_(size_t{1} << (deltaPowers - 1)),
         hashBits_(HashBits(size)),
         heads_(memory.heads.Reserve(HeadsSize())),
@@ -120,8 +116,7 @@ class MatchFinder {
     }
   }
 
-  // Delta candidate of span 2^power for the position inserted last (kNoPos
-  // for a span not searched).
+  // Delta candidate of span 2^power for the position inserted last.
   uint32_t DeltaCandidate(unsigned power) const { return deltaCandidate_[power]; }
 
   // Length over which the differences at `span` repeat those `distance` back.
@@ -247,7 +242,7 @@ class MatchFinder {
     const uint32_t v = static_cast<uint8_t>(x[0] - x[-s]) | static_cast<uint8_t>(x[1] - x[1 - s]) << 8 |
                        static_cast<uint8_t>(x[2] - x[2 - s]) << 16 |
                        static_cast<uint32_t>(pos & static_cast<size_t>(s - 1)) << 24;
-    return ((v * 2654435761u) >> (32 - deltaBits_)) + ((power - low_) << deltaBits_);
+    return ((v * 2654435761u) >> (32 - deltaBits_)) + (power << deltaBits_);
   }
 
   // Positions are inserted one after another, so the hashes are worked out
@@ -256,14 +251,14 @@ class MatchFinder {
   void InsertDelta(size_t pos) {
     uint32_t(&now)[kMaxDeltaPowers] = deltaHashes_[pos & 7];
     if (pos != deltaNext_ || pos < maxSpan_) {
-      for (unsigned p = low_; p < powers_; ++p) {
+      for (unsigned p = 0; p < powers_; ++p) {
         if (pos >= (size_t{1} << p)) now[p] = DeltaHash(pos, p);
         for (size_t k = 1; k <= 2; ++k)
           if (pos + k + 3 <= size_ && pos + k >= maxSpan_)
             deltaHashes_[(pos + k) & 7][p] = DeltaHash(pos + k, p);
       }
     }
-    for (unsigned p = low_; p < powers_; ++p) {
+    for (unsigned p = 0; p < powers_; ++p) {
       if (pos < (size_t{1} << p)) {
         deltaCandidate_[p] = kNoPos;
         continue;
@@ -276,7 +271,7 @@ class MatchFinder {
     deltaNext_ = pos + 1;
     uint32_t(&next)[kMaxDeltaPowers] = deltaHashes_[(pos + 1) & 7];
     uint32_t(&ahead)[kMaxDeltaPowers] = deltaHashes_[(pos + 3) & 7];
-    for (unsigned p = low_; p < powers_; ++p) {
+    for (unsigned p = 0; p < powers_; ++p) {
       ahead[p] = DeltaHash(pos + 3, p);
       __builtin_prefetch(&deltaHead_[ahead[p]]);
       const uint32_t cand = deltaHead_[next[p]];
@@ -290,7 +285,7 @@ class MatchFinder {
   unsigned searchDepth_, insertDepth_;           // the depths of now
   unsigned searches_ = 0, crowdedSearches_ = 0;  // in this run, and of those, cut short as above
   const bool twoByte_;
-  const unsigned low_, powers_, deltaBits_;
+  const unsigned powers_, deltaBits_;
   const size_t maxSpan_;
   // The tree walk is a chain of cache misses: head, root, then one node per
   // level. Fetches run ahead of the parser, which works long enough on each
@@ -328,7 +323,7 @@ class MatchFinder {
     return bits;
   }
   size_t HeadsSize() const {
-    return (size_t{1} << hashBits_) + (size_t{1} << kHash3Bits) + (size_t{powers_ - low_} << deltaBits_) +
+    return (size_t{1} << hashBits_) + (size_t{1} << kHash3Bits) + (size_t{powers_} << deltaBits_) +
            (twoByte_ ? 65536 : 0);
   }
   const unsigned hashBits_;
@@ -336,7 +331,7 @@ class MatchFinder {
   uint32_t* const head_ = &heads_[0];
   uint32_t* const head3_ = &heads_[size_t{1} << hashBits_];
   uint32_t* const deltaHead_ = head3_ + (size_t{1} << kHash3Bits);
-  uint32_t* const head2_ = deltaHead_ + (size_t{powers_ - low_} << deltaBits_);
+  uint32_t* const head2_ = deltaHead_ + (size_t{powers_} << deltaBits_);
   uint32_t* const child_;
   uint32_t deltaCandidate_[kMaxDeltaPowers];
   uint32_t deltaHashes_[8][kMaxDeltaPowers] = {};  // by position modulo 8

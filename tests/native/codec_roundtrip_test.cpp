@@ -74,28 +74,38 @@ TEST(CodecRoundTrip, LongRepeatsCostAlmostNothing) {
   ExpectRoundTrip(samples, "ramped samples");
 }
 
-// 16-bit stereo samples of two slow waves, one with noise: LZ matches find
-// next to nothing, so each level's size depends on its delta matches (without
-// them it comes out several times larger than the reference).
+// Samples of slow waves with noise, 8-bit mono, 16-bit mono and 16-bit stereo
+// (delta spans of 1, 2 and 4 bytes): LZ matches find next to nothing, so each
+// level's size depends on its delta matches at that span (without them it
+// comes out 15 % to several times larger than the reference).
 TEST(CodecRoundTrip, NoisySamplesTakeDeltaMatches) {
-  Bytes samples(1 << 18);
-  uint32_t rng = 5;
-  int32_t a = 0, b = 0, da = 7, db = -5;
-  for (size_t i = 0; i + 4 <= samples.size(); i += 4) {
-    rng = rng * 1103515245u + 12345u;
-    if (i % 4096 == 0)
-      da = static_cast<int32_t>(rng >> 16) % 31 - 15, db = static_cast<int32_t>(rng >> 20) % 31 - 15;
-    a += da + static_cast<int32_t>((rng >> 24) % 3) - 1;
-    b += db;
-    samples[i] = static_cast<uint8_t>(a), samples[i + 1] = static_cast<uint8_t>(a >> 8);
-    samples[i + 2] = static_cast<uint8_t>(b), samples[i + 3] = static_cast<uint8_t>(b >> 8);
-  }
-  ExpectRoundTrip(samples, "noisy samples");
-  const size_t theirs = WimCompress(samples).size();
-  for (LzmsLevel level : kBothLevels) {
-    const size_t ours = LzmsCompress(samples.data(), samples.size(), level).size();
-    EXPECT_LT(ours, theirs * 105 / 100)
-        << ours << " against " << theirs << (level == LzmsLevel::kMax ? " (max)" : "");
+  const struct {
+    const char* name;
+    unsigned width, channels;
+  } kinds[] = {{"8-bit mono", 1, 1}, {"16-bit mono", 2, 1}, {"16-bit stereo", 2, 2}};
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    Bytes samples(1 << 18);
+    uint32_t rng = 5;
+    int32_t value[2] = {}, slope[2] = {7, -5};
+    const unsigned frame = kind.width * kind.channels;
+    for (size_t i = 0; i + frame <= samples.size(); i += frame) {
+      rng = rng * 1103515245u + 12345u;
+      if (i % 4096 < frame)
+        for (unsigned c = 0; c < 2; ++c) slope[c] = static_cast<int32_t>(rng >> (16 + 4 * c)) % 31 - 15;
+      value[0] += slope[0] / static_cast<int32_t>(3 - kind.width) + static_cast<int32_t>((rng >> 24) % 3) - 1;
+      value[1] += slope[1];
+      for (unsigned c = 0; c < kind.channels; ++c)
+        for (unsigned b = 0; b < kind.width; ++b)
+          samples[i + c * kind.width + b] = static_cast<uint8_t>(value[c] >> (8 * b));
+    }
+    ExpectRoundTrip(samples, kind.name);
+    const size_t theirs = WimCompress(samples).size();
+    for (LzmsLevel level : kBothLevels) {
+      const size_t ours = LzmsCompress(samples.data(), samples.size(), level).size();
+      EXPECT_LT(ours, theirs * 105 / 100)
+          << ours << " against " << theirs << (level == LzmsLevel::kMax ? " (max)" : "");
+    }
   }
 }
 
