@@ -51,6 +51,15 @@ bool CreateShortcut(const std::wstring& shortcutFile, const std::wstring& target
 
 void DeleteShortcut(const std::wstring& shortcutFile) {
   if (shortcutFile.empty()) return;
-  const DWORD error = DeleteFileW(shortcutFile.c_str()) ? 0 : GetLastError();
+  // Whatever reads shortcuts as they appear (the shell, an indexer, a virus
+  // scanner; under Wine its menu builder) may hold a new one open for a
+  // moment, without letting it be deleted: a delete that finds it in use is
+  // tried again for about a second before the shortcut is given up.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    error = DeleteFileW(shortcutFile.c_str()) ? 0 : GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+    Sleep(100);
+  }
   LogResult(L"shortcut: removed " + shortcutFile, error);
 }

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <thread>
+
 #include "system/shortcuts.h"
 #include "system_test_util.h"
 
@@ -74,6 +76,23 @@ TEST_F(ShortcutTest, PropertiesReadBackAndASecondWriteReplacesTheFirst) {
   while (FindNextFileW(find, &data));
   FindClose(find);
   EXPECT_EQ(count, 1);
+}
+
+// A shortcut read by another program just as it is deleted (under Wine the
+// menu builder opens every new one) still goes.
+TEST_F(ShortcutTest, ShortcutHeldForAMomentIsStillDeleted) {
+  std::wstring dir = FreshFolder(L"raccourci-ouvert");
+  const std::wstring file = dir + L"\\Norvale Lockra.lnk";
+  ASSERT_TRUE(CreateShortcut(file, dir + L"\\Norvale-Lockra.exe", dir));
+  HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread letGo([held] {
+    Sleep(300);
+    CloseHandle(held);
+  });
+  DeleteShortcut(file);
+  letGo.join();
+  EXPECT_FALSE(FileExists(file));
 }
 
 TEST_F(ShortcutTest, NoFileNameNoShortcut) {
