@@ -38,8 +38,9 @@ run_setup "/S /uninstall /dir=\"$USER_DIR\" /log=C:\\uninstall-user.log" || fail
 check "the user's files survive byte for byte" [ "$(user_files)" = "$before" ]
 check "the product's files are gone" bash -c '[ ! -e "$0/Norvale-Lockra.exe" ] && [ ! -e "$0/ui/index.html" ] && [ ! -e "$0/uninstall.exe" ] && [ ! -e "$0/install-record.txt" ]' "$U"
 check "the folders the install made are gone" [ ! -e "$U/ui/icons" ]
-check "only the user's files are left" [ "$(find "$U" -type f | wc -l)" -eq 4 ]
-[ "$(find "$U" -type f | wc -l)" -eq 4 ] || { (cd "$U" && find . -type f); cat "$C/uninstall-user.log"; }
+left=$(find "$U" -type f | wc -l)
+check "only the user's files are left" [ "$left" -eq 4 ]
+[ "$left" -eq 4 ] || { (cd "$U" && find . -type f); cat "$C/uninstall-user.log"; }
 rm -rf "$U"
 
 # --- the real installation, default folder -------------------------------------

@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include <thread>
-
 #include "app/helpers.h"
 #include "support/test_support.h"
 
@@ -77,10 +75,7 @@ TEST(CreateOutputFile, WaitsAboutSixSecondsForALockedFile) {
   EXPECT_GE(elapsed, 5500u);
   EXPECT_LE(elapsed, 9000u);
   // Released within the time: the call succeeds.
-  std::thread release([&] {
-    Sleep(1000);
-    CloseHandle(holder);
-  });
+  std::thread release = CloseAfter(holder, 1000);
   h = CreateOutputFile(path);
   release.join();
   EXPECT_NE(h, INVALID_HANDLE_VALUE);

@@ -3,8 +3,6 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <thread>
-
 #include "system/shortcuts.h"
 #include "system_test_util.h"
 
@@ -86,10 +84,7 @@ TEST_F(ShortcutTest, ShortcutHeldForAMomentIsStillDeleted) {
   ASSERT_TRUE(CreateShortcut(file, dir + L"\\Norvale-Lockra.exe", dir));
   HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  std::thread letGo([held] {
-    Sleep(300);
-    CloseHandle(held);
-  });
+  std::thread letGo = CloseAfter(held, 300);
   DeleteShortcut(file);
   letGo.join();
   EXPECT_FALSE(FileExists(file));

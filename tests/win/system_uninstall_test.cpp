@@ -3,8 +3,6 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <thread>
-
 #include "system/install_record.h"
 #include "system/process.h"
 #include "system/registration.h"
@@ -195,10 +193,7 @@ TEST_F(UninstallTest, FileLetGoShortlyAfterIsStillRemoved) {
     HANDLE held =
         CreateFileW((dir + L"\\ui\\index.html").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::thread letGo([held] {
-      Sleep(700);
-      CloseHandle(held);
-    });
+    std::thread letGo = CloseAfter(held, 700);
     EXPECT_TRUE(RunUninstall());
     letGo.join();
     EXPECT_FALSE(FileExists(dir + L"\\ui\\index.html")) << created;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A fresh folder under the temporary folder of the Wine prefix, removed again
@@ -26,3 +27,12 @@ bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 int RunAndWait(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
 std::string Narrow(const std::wstring& text);
+
+// Closes `handle` after `ms` milliseconds, on a thread the caller joins: a
+// file another program lets go of while the code under test waits for it.
+inline std::thread CloseAfter(HANDLE handle, DWORD ms) {
+  return std::thread([handle, ms] {
+    Sleep(ms);
+    CloseHandle(handle);
+  });
+}
