@@ -154,7 +154,10 @@ bool BothRestore(const Bytes& stream, const Bytes& data, wimlib_decompressor* d)
 }
 
 Result Measure(const Bytes& data) {
-  constexpr int kEncodeRounds = 3, kMaxRounds = 2, kDecodeRounds = 7;
+  // A decode takes a few tens of milliseconds, short enough for one busy
+  // spell of the machine to spoil several rounds in a row: more of them,
+  // so that each side's best is a quiet one (a second or two per file).
+  constexpr int kEncodeRounds = 3, kMaxRounds = 2, kDecodeRounds = 15;
   Result r;
   const size_t n = data.size();
   wimlib_compressor* c = nullptr;
