@@ -88,7 +88,7 @@ struct ParseState {
     const bool isMatch = item.kind != ItemKind::kLiteral;
     main = static_cast<uint8_t>(((main << 1) | isMatch) & (kMainStates - 1));
     if (!isMatch) return;
-    const bool isDelta = item.kind == ItemKind::kDeltaExplicit || item.kind == ItemKind::kDeltaRep;
+    const bool isDelta = IsDelta(item);
     const bool isRep = item.kind == ItemKind::kLzRep || item.kind == ItemKind::kDeltaRep;
     match = static_cast<uint8_t>(((match << 1) | isDelta) & (kMatchStates - 1));
     uint8_t& kind = isDelta ? delta : lz;
@@ -336,10 +336,19 @@ class Compressor {
     }
   }
 
+  // Delta matches are wanted within kDeltaRecent bytes of the last one coded,
+  // or of a delta candidate clearly longer than the position's LZ matches
+  // (kDeltaClearly bytes or more, and more than a byte longer): elsewhere the
+  // match finder only probes for them, and their repeats are not tried.
+  static constexpr size_t kDeltaRecent = 16384;
+  static constexpr uint32_t kDeltaClearly = 6;
+
   // Parses one window starting at `start` and codes it; returns where it ends.
   template <unsigned K>
   __attribute__((noinline)) size_t ParseWindow(size_t start) {
     RefreshCosts();
+    bool deltaWanted = start - lastDelta_ < kDeltaRecent;
+    finder_.SetDeltaSparse(!deltaWanted);
     const uint32_t avail = static_cast<uint32_t>(std::min<size_t>(size_ - start, window_));
     for (unsigned k = 0; k < K; ++k) nodes_[k].cost = kInfinite;
     nodes_[0].cost = 0;
@@ -416,6 +425,12 @@ class Compressor {
               const uint32_t raw = static_cast<uint32_t>(distance >> p);
               const uint32_t len = finder_.DeltaLength(pos, span, distance, std::min(limit, nice_));
               if (len < 3) continue;
+              if (!deltaWanted && len >= kDeltaClearly &&
+                  (found == 0 || len > matches_[found - 1].length + 1)) {
+                deltaWanted = true;
+                lastDelta_ = pos;
+                finder_.SetDeltaSparse(false);
+              }
               deltas_[numDelta_++] = DeltaFound{len, raw, powerCost_[p] + deltaOffsetCost_[slotOf_(raw)], p};
             }
           }
@@ -441,7 +456,7 @@ class Compressor {
 
         // Delta matches.
         if (limit >= 3) {
-          for (unsigned r = 0; r < kNumReps; ++r) {
+          for (unsigned r = 0; r < kNumReps && deltaWanted; ++r) {
             const unsigned p = static_cast<unsigned>(s.q.delta[r] >> 32);
             const size_t span = size_t{1} << p, distance = static_cast<size_t>(s.q.delta[r] & 0xFFFFFFFF)
                                                            << p;
@@ -492,6 +507,7 @@ class Compressor {
     size_t pos = start;
     for (size_t k = path_.size(); k-- > 0;) {
       model_.Encode(path_[k], data_[pos]);
+      if (IsDelta(path_[k])) lastDelta_ = pos;
       pos += path_[k].length;
     }
     if (longItem.length) {
@@ -509,6 +525,7 @@ class Compressor {
             pos, span, distance, static_cast<uint32_t>(std::min<size_t>(size_ - pos, kMaxLength)));
       }
       model_.Encode(longItem, 0);
+      if (IsDelta(longItem)) lastDelta_ = pos;
       finder_.Skip(pos + 1, pos + longItem.length, nice_);
       pos += longItem.length;
     }
@@ -532,6 +549,7 @@ class Compressor {
   std::vector<ParseState> states_;
   std::vector<Item> path_;
   uint32_t reach_ = 0, cleared_ = 0;
+  size_t lastDelta_ = 0;  // see kDeltaRecent; the start counts as recent
   Match matches_[kMaxMatches];
   struct Cover {
     uint32_t length, base;  // explicit LZ offers of lengths up to `length` cost base + length cost

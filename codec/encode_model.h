@@ -116,6 +116,10 @@ struct Item {
   uint32_t offset;  // LZ offset or delta raw offset, explicit matches
 };
 
+inline bool IsDelta(const Item& item) {
+  return item.kind == ItemKind::kDeltaExplicit || item.kind == ItemKind::kDeltaRep;
+}
+
 // Repeat queues as seen by the encoder: an offset becomes usable after the item
 // that follows its own (the `prev` slot), matching the decoder's pending entry.
 struct RepQueues {
@@ -222,7 +226,7 @@ struct EncoderModel {
       return;
     }
     rc.Bit(1, m.main[m.mainState], m.mainState, kMainStates - 1);
-    const bool isDelta = item.kind == ItemKind::kDeltaExplicit || item.kind == ItemKind::kDeltaRep;
+    const bool isDelta = IsDelta(item);
     rc.Bit(isDelta, m.match[m.matchState], m.matchState, kMatchStates - 1);
     switch (item.kind) {
       case ItemKind::kLzExplicit:
