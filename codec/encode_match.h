@@ -116,14 +116,18 @@ class MatchFinder {
     }
   }
 
-  // Where delta matches have not been wanted for a while (the caller judges),
-  // only every kDeltaProbe-th position is inserted into the delta tables and
-  // given candidates (text spent a fifth of its encoding time on delta
-  // candidates it never used). The probes keep a region where delta matches
-  // pay from going unnoticed: their distances, multiples of kDeltaProbe, are
-  // multiples of every span up to it.
+  // For the spans where delta matches have not been wanted for a while (bit
+  // p of `spans` for 2^p; the caller judges), only every kDeltaProbe-th
+  // position is inserted into the delta tables and given candidates (text
+  // spent a fifth of its encoding time on delta candidates it never used).
+  // The probes keep a region where delta matches pay from going unnoticed:
+  // their distances, multiples of kDeltaProbe, are multiples of every span up
+  // to it.
   static constexpr unsigned kDeltaProbe = 8;
-  void SetDeltaSparse(bool sparse) { deltaSparse_ = sparse; }
+  void SetDeltaSparse(unsigned spans) {
+    sparseSpans_ = spans;
+    allSparse_ = spans == (1u << powers_) - 1;
+  }
 
   // Delta candidate of span 2^power for the position inserted last.
   uint32_t DeltaCandidate(unsigned power) const { return deltaCandidate_[power]; }
@@ -258,7 +262,8 @@ class MatchFinder {
   // three positions ahead: the heads of pos + 3 and the bytes at the
   // candidates of pos + 1 are fetched while the parser works on pos.
   void InsertDelta(size_t pos) {
-    if (deltaSparse_ && (pos & (kDeltaProbe - 1)) != 0) {
+    const bool probe = (pos & (kDeltaProbe - 1)) == 0;
+    if (allSparse_ && !probe) {
       for (unsigned p = 0; p < powers_; ++p) deltaCandidate_[p] = kNoPos;
       return;
     }
@@ -272,7 +277,7 @@ class MatchFinder {
       }
     }
     for (unsigned p = 0; p < powers_; ++p) {
-      if (pos < (size_t{1} << p)) {
+      if (pos < (size_t{1} << p) || (!probe && (sparseSpans_ >> p & 1))) {
         deltaCandidate_[p] = kNoPos;
         continue;
       }
@@ -349,7 +354,8 @@ class MatchFinder {
   uint32_t deltaCandidate_[kMaxDeltaPowers];
   uint32_t deltaHashes_[8][kMaxDeltaPowers] = {};  // by position modulo 8
   size_t deltaNext_ = kNoPos;                      // the position whose hashes are ready
-  bool deltaSparse_ = false;
+  unsigned sparseSpans_ = 0;                       // see SetDeltaSparse
+  bool allSparse_ = false;
   uint32_t treeHashes_[8] = {};  // 4-byte hashes by position modulo 8
   size_t treeNext_ = kNoPos;
 };

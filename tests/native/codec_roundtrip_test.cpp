@@ -121,13 +121,15 @@ TEST(CodecRoundTrip, NoisySamplesTakeDeltaMatches) {
   }
 }
 
-// Far from the last delta match the encoder only probes for them: samples
-// after a long stretch of text must still be found and coded as such (with
-// no probes, this came out half as large again as the reference).
+// Far from the last delta match of a span the encoder only probes for them:
+// samples after a long stretch of text, 8-bit mono and 16-bit stereo in turn
+// (spans of 1 and 4 bytes), must still be found and coded as such (with no
+// probes, this came out a third larger than the reference).
 TEST(CodecRoundTrip, SamplesAfterLongTextTakeDeltaMatches) {
   Bytes data;
   for (uint32_t k = 0; k < 8; ++k) {
-    const Bytes text = TextBytes(48 << 10, 20 + k), samples = NoisySamples(8 << 10, 2, 2, 30 + k);
+    const unsigned width = k % 2 ? 2 : 1, channels = width;
+    const Bytes text = TextBytes(48 << 10, 20 + k), samples = NoisySamples(8 << 10, width, channels, 30 + k);
     data.insert(data.end(), text.begin(), text.end());
     data.insert(data.end(), samples.begin(), samples.end());
   }
