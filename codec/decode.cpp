@@ -327,11 +327,10 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   uint8_t* const outEnd = out + outSize;
   // Bytes before dst never change again (until the x86 translation is undone).
   // Nothing is written at or beyond `room` before the consumer gives more: a
-  // literal needs dst < reportAt, which stays <= room; a match checks its
-  // reach.
+  // literal needs dst < stop, which stays <= room; a match checks its reach.
+  // `stop` is where the next report is due, or the end (never beyond it).
   size_t room = report ? 0 : outSize;
-  const uint8_t* reportAt = report ? out : outEnd;
-  const uint8_t* stop = reportAt;  // the nearer of reportAt and outEnd
+  const uint8_t* stop = report ? out : outEnd;
   // A match that reaches beyond `room`: what it copies once the consumer
   // has given room (an LZ match has span 0 and its offset as distance).
   uint32_t askLen = 0;
@@ -341,7 +340,7 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     const Room r = AskRoom(report, context, base, static_cast<size_t>(dst - out), (need), outSize); \
     if (r.end == 0) return false;                                                                   \
     room = r.end;                                                                                   \
-    reportAt = out + r.nextReport;                                                                  \
+    stop = out + r.nextReport;                                                                      \
   } while (0)
   for (;;) {
     // The items, until something needs a call: a rebuild, a report or the
@@ -471,7 +470,6 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
   edge:  // at a report, or at the end
     if (dst >= outEnd) break;
     LZMS_ASK(static_cast<size_t>(dst - out) + 1);
-    stop = reportAt < outEnd ? reportAt : outEnd;
     continue;
   rebuildLiterals:
     literal.Rebuild();
@@ -479,7 +477,6 @@ bool Decoder::Run(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize
     continue;
   ask:  // a match reaching beyond the room given: ask, then copy it plainly
     LZMS_ASK(askNeed);
-    stop = reportAt < outEnd ? reportAt : outEnd;
     if (askSpan == 0) {
       for (uint32_t i = 0; i < askLen; ++i) dst[i] = (dst - askDistance)[i];
       dst += askLen;

@@ -120,6 +120,7 @@ class Compressor {
         tails_(params.tails),
         deltaPowers_(params.deltaPowers),
         deltaPerSpan_(params.deltaPerSpan),
+        allSpans_((1u << params.deltaPowers) - 1),
         arrivals_(params.arrivals),
         firstLength_(params.twoByte ? 2 : 3),
         finder_(data, size, params.depth, params.skipDepth, params.crowdedDepth, params.twoByte,
@@ -353,8 +354,7 @@ class Compressor {
   unsigned UnwantedSpans(size_t pos) const {
     unsigned unwanted = 0;
     for (unsigned p = 0; p < deltaPowers_; ++p) unwanted |= (pos - lastDelta_[p] >= kDeltaRecent) << p;
-    const unsigned all = (1u << deltaPowers_) - 1;
-    return deltaPerSpan_ || unwanted == all ? unwanted : 0;
+    return deltaPerSpan_ || unwanted == allSpans_ ? unwanted : 0;
   }
 
   // Notes a delta match about to be coded at pos (before coding: a repeat's
@@ -477,8 +477,7 @@ class Compressor {
 
         // Delta matches.
         if (limit >= 3) {
-          const bool anyWanted = unwanted != (1u << deltaPowers_) - 1;
-          for (unsigned r = 0; r < kNumReps && anyWanted; ++r) {
+          for (unsigned r = 0; r < kNumReps && unwanted != allSpans_; ++r) {
             const unsigned p = static_cast<unsigned>(s.q.delta[r] >> 32);
             const size_t span = size_t{1} << p, distance = static_cast<size_t>(s.q.delta[r] & 0xFFFFFFFF)
                                                            << p;
@@ -561,6 +560,7 @@ class Compressor {
   const bool tails_;
   const unsigned deltaPowers_;
   const bool deltaPerSpan_;
+  const unsigned allSpans_;  // a bit per delta span searched
   const unsigned arrivals_;
   const uint32_t firstLength_;  // of explicit matches
   MatchFinder finder_;
