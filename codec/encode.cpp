@@ -25,7 +25,9 @@ namespace {
 #define LZMS_ALWAYS_INLINE inline __attribute__((always_inline))
 
 constexpr uint32_t kMaxLength = 1u << 16;  // far below the format's limit
-constexpr uint32_t kMaxNice = 128;         // the largest nice length of any level
+// The largest nice length of any level, and how far the match finder looks at
+// every level: a match taken at once is the longest it met up to this.
+constexpr uint32_t kMaxNice = 128;
 static_assert(kMaxNice <= kMaxMatches, "the match list holds every length below the nice one");
 static_assert(kMaxNice <= 255, "a tail's length fits Item::tail");
 constexpr uint32_t kInfinite = 0xFFFFFFFF;  // an unreached position
@@ -430,7 +432,7 @@ class Compressor {
 
         if (a == 0) {
           // The matches and delta candidates of this position, whatever the path.
-          found = finder_.Find(pos, limit, nice_, matches_);
+          found = finder_.Find(pos, limit, kMaxNice, matches_);
 
           // What does not depend on the path: each match's offset cost, and the
           // explicit delta matches (span, raw offset, length and cost).
@@ -463,11 +465,17 @@ class Compressor {
         numCover_ = 0;
         for (unsigned k = 0; k < found; ++k) {
           const uint32_t len = matches_[k].length, off = matches_[k].offset;
-          const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
           if (len >= nice_) {
-            if (mayEnd && len > longLen + 2) longLen = len, longItem = item;
+            // Taken at once: the longest the finder met, which searched on
+            // for one (the nearest of nice length is often cut short soon).
+            const Match& longest = matches_[found - 1];
+            if (mayEnd && longest.length > longLen + 2) {
+              longLen = longest.length;
+              longItem = Item{longest.length, ItemKind::kLzExplicit, 0, 0, 0, longest.offset};
+            }
             break;
           }
+          const Item item{len, ItemKind::kLzExplicit, 0, 0, 0, off};
           const uint32_t base = explicitBase + offsetCost_[k];
           OfferLengths<K>(i, base, prevLen + 1, len, item, a, PendingKey(shifted, off));
           if (tails_) OfferTail<K>(i, base + lengthCost_[len], s, item, cur, limit, a);
@@ -547,7 +555,7 @@ class Compressor {
       }
       NoteDelta(longItem, pos);
       model_.Encode(longItem, 0);
-      finder_.Skip(pos + 1, pos + longItem.length, nice_);
+      finder_.Skip(pos + 1, pos + longItem.length, kMaxNice);
       pos += longItem.length;
     }
     return pos;
