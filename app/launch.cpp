@@ -26,30 +26,6 @@
 #include "window/preview.h"
 #include "window/window.h"
 
-bool HasSwitch(const wchar_t* line, const wchar_t* text) {
-  size_t length = wcslen(text);
-  const wchar_t* from = line;
-  while (const wchar_t* hit = StrStrIW(from, text)) {
-    wchar_t next = hit[length];
-    if (next == L'\0' || next == L' ' || next == L'"' || next == L'=') return true;
-    from = hit + length;
-  }
-  return false;
-}
-
-std::wstring SwitchValue(const wchar_t* line, const wchar_t* key) {
-  const wchar_t* hit = StrStrIW(line, key);
-  if (!hit) return std::wstring();
-  const wchar_t* value = hit + wcslen(key);
-  if (*value == L'"') {
-    ++value;
-    const wchar_t* end = wcschr(value, L'"');
-    return end ? std::wstring(value, end) : std::wstring(value);
-  }
-  const wchar_t* end = wcschr(value, L' ');
-  return end ? std::wstring(value, end) : std::wstring(value);
-}
-
 std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent) {
   std::wstring line = L"\"" + tempExe + L"\" /uninstall /fromtemp /dir=\"" + installDir + L"\"";
   if (silent) line += L" /S";
@@ -103,6 +79,7 @@ void ReadSwitchesAndMode(const wchar_t* line) {
   InstallerState.silent =
       HasSwitch(line, L"/VERYSILENT") || HasSwitch(line, L"/SILENT") || HasSwitch(line, L"/S");
   InstallerState.relaunch = SwitchValue(line, L"/relaunch=") == L"1";
+  InstallerState.commandLineRefused = QuoteLeftOpen(line);
   const bool hasPackage = ReadPackageIndex();
   packagePresent = hasPackage;
   // A setup file that still shows where its package was (a trailer, or bytes
@@ -118,7 +95,7 @@ void ReadSwitchesAndMode(const wchar_t* line) {
 
 void ResolveInstallDir(const wchar_t* line) {
   std::wstring& dir = InstallerState.installDir;
-  dir = SwitchValue(line, L"/dir=");
+  dir = SwitchPath(line, L"/dir=");
   if (dir.empty() && InstallerState.mode == Uninstall) dir = ParentDirectory(InstallerState.selfPath);
   if (dir.empty()) dir = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation");
   if (dir.empty()) dir = KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs\\" + kProductName;
@@ -179,7 +156,10 @@ static int RunSilent() {
 static int RunWindow() {
   // A damaged setup file opens on the Error screen, whose "Réessayer" is
   // refused in the same way.
-  if (InstallerState.damagedPackage) {
+  if (InstallerState.commandLineRefused) {
+    InstallerState.screen = Error;
+    SetErrorText(kCommandLineRefusedMessage);
+  } else if (InstallerState.damagedPackage) {
     InstallerState.screen = Error;
     SetErrorText(kDamagedSetupMessage);
   } else if (!TakeSetupLock(0)) {
@@ -226,6 +206,16 @@ static void ScheduleSelfDeletion() {
   }
 }
 
+// A command line that ends inside a double quote: nothing is started,
+// locked or created (but the log it asked for before that quote).
+static int RunRefused() {
+  LogLine(L"command line refused (a double quote is left open): nothing changed");
+  const int code = InstallerState.silent ? 1 : RunWindow();
+  LogFormat(L"result: exit code %d", code);
+  CoUninitialize();
+  return code;
+}
+
 int RunSetup(const wchar_t* line) {
   MakeDpiAware();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -236,11 +226,12 @@ int RunSetup(const wchar_t* line) {
   ReadSwitchesAndMode(line);
 
   std::wstring previewDir = SwitchValue(line, L"/apercu=");
-  if (!previewDir.empty()) return RunPreview(previewDir);
+  if (!previewDir.empty() && !InstallerState.commandLineRefused) return RunPreview(previewDir);
 
   ResolveInstallDir(line);
   OpenLog(SwitchValue(line, L"/log="));
   LogRunStart(line);
+  if (InstallerState.commandLineRefused) return RunRefused();
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
   if (fromTemp) AdoptHandedOverLock();

@@ -3,12 +3,7 @@
 
 #include <string>
 
-// True when `text` occurs in `line` (case-insensitively) followed by the end of
-// the line, a space, a double quote or an equals sign.
-bool HasSwitch(const wchar_t* line, const wchar_t* text);
-
-// The value after `key` (which includes its '='), quoted or up to the next space.
-std::wstring SwitchValue(const wchar_t* line, const wchar_t* key);
+#include "app/command_line.h"
 
 // Steps of the run that only decide (exposed so that they can be checked):
 // silent, relaunch and the mode, from the switches and the package
@@ -26,4 +21,4 @@ int RunSetup(const wchar_t* commandLine);
 // The command lines that the entry point starts (exposed so they can be checked).
 std::wstring RelocationCommandLine(const std::wstring& tempExe, const std::wstring& installDir, bool silent);
 std::wstring SelfDeletionCommandLine(const std::wstring& cmd, const std::wstring& ping,
-                                    const std::wstring& selfPath);
+                                     const std::wstring& selfPath);

@@ -45,6 +45,9 @@ struct InstallerState {
   // The file is a setup file whose package is damaged or missing: it must
   // neither install nor run as an uninstaller.
   bool damagedPackage = false;
+  // The command line ends inside a double quote: what it asks cannot be
+  // known, so the run changes nothing, on every try.
+  bool commandLineRefused = false;
   std::atomic<uint64_t> bytesDone{0};
   std::atomic<uint64_t> bytesTotal{0};
   // Per block of the last extraction, in order (for the log); the extracting thread's.
@@ -76,5 +79,7 @@ inline constexpr wchar_t kProductExe[] = L"Norvale-Lockra.exe";
 inline constexpr wchar_t kUninstallerName[] = L"uninstall.exe";
 inline constexpr wchar_t kDamagedSetupMessage[] =
     L"Installateur endommag\u00e9 : t\u00e9l\u00e9chargez-le de nouveau.";
+inline constexpr wchar_t kCommandLineRefusedMessage[] =
+    L"Ligne de commande incorrecte : un guillemet n\u2019est pas referm\u00e9.";
 inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Norvale Lockra";

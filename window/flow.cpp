@@ -45,6 +45,12 @@ void StartWorker() {
 }
 
 void WorkerMain() {
+  // "Réessayer" meets the same unreadable command line every time.
+  if (InstallerState.commandLineRefused) {
+    SetErrorText(kCommandLineRefusedMessage);
+    FinishWorker(false);
+    return;
+  }
   const bool success = InstallerState.mode == Uninstall ? RunUninstall() : RunInstall();
   FinishWorker(success);
 }

@@ -7,35 +7,79 @@
 #include "app/state.h"
 #include "support/test_support.h"
 #include "system/install_record.h"
+#include "window/flow.h"
 
 namespace {
 
-TEST(HasSwitch, MatchesWholeSwitchesOnly) {
-  EXPECT_TRUE(HasSwitch(L"setup.exe /SILENT", L"/SILENT"));
-  EXPECT_FALSE(HasSwitch(L"setup.exe /SILENTLY", L"/SILENT"));
-  EXPECT_FALSE(HasSwitch(L"setup.exe /SILENTLY", L"/S"));
-  EXPECT_FALSE(HasSwitch(L"setup.exe /VERYSILENT", L"/S"));
-  EXPECT_TRUE(HasSwitch(L"setup.exe /s", L"/S"));
-  EXPECT_TRUE(HasSwitch(L"\"C:\\a b\\setup.exe\" /S /update", L"/S"));
-  EXPECT_TRUE(HasSwitch(L"setup.exe /S\"", L"/S"));
-  EXPECT_TRUE(HasSwitch(L"setup.exe /S=1", L"/S"));
-  EXPECT_FALSE(HasSwitch(L"setup.exe /updated", L"/update"));
-  EXPECT_TRUE(HasSwitch(L"setup.exe /updated /update", L"/update"));
-  // Nothing is asked of the character before: "/Sx/S" still holds "/S" at its end.
-  EXPECT_TRUE(HasSwitch(L"setup.exe x/S", L"/S"));
-  // A path that holds "/S" followed by another letter is no switch.
-  EXPECT_FALSE(HasSwitch(L"Z:/Setup/setup.exe", L"/S"));
-}
-
-TEST(SwitchValue, QuotedUnquotedAndAbsent) {
-  EXPECT_EQ(SwitchValue(L"setup.exe /dir=\"C:\\Mes Programmes\\NL\" /S", L"/dir="),
-            L"C:\\Mes Programmes\\NL");
-  EXPECT_EQ(SwitchValue(L"setup.exe /dir=C:\\Mes Programmes /S", L"/dir="), L"C:\\Mes");
-  EXPECT_EQ(SwitchValue(L"setup.exe /dir=\"C:\\open", L"/dir="), L"C:\\open");
-  EXPECT_EQ(SwitchValue(L"setup.exe /DIR=C:\\x\ty", L"/dir="), L"C:\\x\ty");  // tabs are ordinary
-  EXPECT_EQ(SwitchValue(L"setup.exe /S", L"/dir="), L"");
-  EXPECT_EQ(SwitchValue(L"setup.exe /dir= /S", L"/dir="), L"");
-  EXPECT_EQ(SwitchValue(L"setup.exe /dir=A /dir=B", L"/dir="), L"A");  // only the first
+// What each command line asks, as the switches read it. The first rows are
+// forms that deployment tools, batch files, the uninstall entry and the
+// relocation have always used; the others are the ones a switch used to be
+// found in: another switch's value, the program's path, a value quoted whole.
+TEST(CommandLine, SwitchesAreWholeArguments) {
+  const struct {
+    const wchar_t* line;
+    const char* asks;  // S: silent, U: update, X: uninstall, T: fromtemp, O: quote left open
+    const wchar_t* dir;
+    const wchar_t* log;
+  } cases[] = {
+      // Forms that work today, with the same reading.
+      {L"setup.exe", "", L"", L""},
+      {L"setup.exe /S", "S", L"", L""},
+      {L"setup.exe /s", "S", L"", L""},
+      {L"setup.exe /SILENT", "S", L"", L""},
+      {L"setup.exe /verysilent", "S", L"", L""},
+      {L"setup.exe /SILENTLY", "", L"", L""},
+      {L"setup.exe /S\"\"", "S", L"", L""},
+      {L"\"C:\\a b\\setup.exe\" /S /update", "SU", L"", L""},
+      {L"setup.exe /updated /update", "U", L"", L""},
+      {L"setup.exe /S /dir=\"C:\\Mes Programmes\\NL\"", "S", L"C:\\Mes Programmes\\NL", L""},
+      {L"setup.exe /DIR=C:\\NL /S", "S", L"C:\\NL", L""},
+      {L"setup.exe /dir=C:\\Mes Programmes /S", "S", L"C:\\Mes", L""},
+      {L"setup.exe /dir=\"C:\\My Apps\\\" /S", "S", L"C:\\My Apps\\", L""},
+      {L"setup.exe /dir=\"C:\\My Apps\\NL\\\\\" /S", "S", L"C:\\My Apps\\NL\\\\", L""},
+      {L"setup.exe /dir=A /dir=B", "", L"A", L""},
+      {L"setup.exe /dir= /S", "S", L"", L""},
+      {L"setup.exe /S /dir=\"C:\\x\" /log=\"C:\\Norvale Logs\\setup log.txt\"", "S", L"C:\\x",
+       L"C:\\Norvale Logs\\setup log.txt"},
+      {L"setup.exe /log=C:\\l.txt /uninstall", "X", L"", L"C:\\l.txt"},
+      {L"\"C:\\NL\\uninstall.exe\" /uninstall /S", "SX", L"", L""},
+      {L"\"C:\\T\\Norvale-uninstall-42.exe\" /uninstall /fromtemp /dir=\"C:\\Mes Programmes\\NL\" /S "
+       L"/log=\"C:\\L\\a b.txt\"",
+       "SXT", L"C:\\Mes Programmes\\NL", L"C:\\L\\a b.txt"},
+      // Switches inside values or the program's path are none.
+      {L"Setup.exe /S /dir=C:\\t\\inst /log=C:/t/logs/uninstall", "S", L"C:\\t\\inst",
+       L"C:/t/logs/uninstall"},
+      {L"Setup.exe /S /dir=C:/t/Update", "S", L"C:/t/Update", L""},
+      {L"Setup.exe /dir=C:\\t\\x/S", "", L"C:\\t\\x/S", L""},
+      {L"Setup.exe /S /log=C:/t/logs/fromtemp", "S", L"", L"C:/t/logs/fromtemp"},
+      {L"\"C:/Users/me/update files/Setup.exe\" /S", "S", L"", L""},
+      {L"setup.exe x/S", "", L"", L""},
+      {L"setup.exe /S=1", "", L"", L""},
+      // A value quoted whole is read whole.
+      {L"Setup.exe /S \"/dir=C:\\My Apps\\Lockra\"", "S", L"C:\\My Apps\\Lockra", L""},
+      {L"Setup.exe \"/log=C:\\my logs\\x.txt\"", "", L"", L"C:\\my logs\\x.txt"},
+      {L"Setup.exe \"/dir=C:\\My Apps\\\\\"", "", L"C:\\My Apps\\\\", L""},
+      // A quote left open swallows the rest: nothing of it is read.
+      {L"Setup.exe /S /dir=\"C:\\t\\inst /log=C:\\t\\l.txt", "SO", L"", L""},
+      {L"Setup.exe /log=C:\\l.txt /dir=\"C:\\t\\inst /S", "O", L"", L"C:\\l.txt"},
+      {L"\"C:\\a b\\setup.exe /S", "O", L"", L""},
+  };
+  for (const auto& c : cases) {
+    const std::string asks = c.asks;
+    const bool silent =
+        HasSwitch(c.line, L"/S") || HasSwitch(c.line, L"/SILENT") || HasSwitch(c.line, L"/VERYSILENT");
+    EXPECT_EQ(silent, asks.find('S') != std::string::npos) << Narrow(c.line);
+    EXPECT_EQ(HasSwitch(c.line, L"/update"), asks.find('U') != std::string::npos) << Narrow(c.line);
+    EXPECT_EQ(HasSwitch(c.line, L"/uninstall"), asks.find('X') != std::string::npos) << Narrow(c.line);
+    EXPECT_EQ(HasSwitch(c.line, L"/fromtemp"), asks.find('T') != std::string::npos) << Narrow(c.line);
+    EXPECT_EQ(QuoteLeftOpen(c.line), asks.find('O') != std::string::npos) << Narrow(c.line);
+    EXPECT_EQ(SwitchValue(c.line, L"/dir="), c.dir) << Narrow(c.line);
+    EXPECT_EQ(SwitchValue(c.line, L"/log="), c.log) << Narrow(c.line);
+  }
+  // The relocation's own line reads back as it was made.
+  const std::wstring relocation = RelocationCommandLine(L"C:\\T\\u 1.exe", L"C:\\Mes Apps\\NL", true);
+  EXPECT_EQ(SwitchValue(relocation.c_str(), L"/dir="), L"C:\\Mes Apps\\NL");
+  EXPECT_TRUE(HasSwitch(relocation.c_str(), L"/fromtemp") && HasSwitch(relocation.c_str(), L"/S"));
 }
 
 TEST(CommandLines, RelocationAndSelfDeletion) {
@@ -124,6 +168,13 @@ TEST_F(LaunchTest, FolderResolutionOrder) {
   EXPECT_EQ(InstallerState.version, L"2.0.1") << "an installer shows its package's version";
   Launch(withPackage, L"/dir=\"C:\\Mes Apps\\NL\\\\\"");
   EXPECT_EQ(InstallerState.installDir, L"C:\\Mes Apps\\NL") << "trailing backslashes go";
+  // A relative folder is taken from the current folder, as the log's file is.
+  wchar_t current[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, current);
+  SetCurrentDirectoryW(temp.path.c_str());
+  Launch(withPackage, L"\"/dir=rel\\N L\"");
+  SetCurrentDirectoryW(current);
+  EXPECT_EQ(InstallerState.installDir, temp.path + L"\\rel\\N L");
 
   // Uninstall: its own folder comes before the registry, and the registry gives the version.
   Launch(withoutPackage, L"");
@@ -191,6 +242,30 @@ TEST(SetupProgram, StartsAndTakesTheUninstallPathWithoutPackage) {
   EXPECT_TRUE(FileExists(target + L"\\Norvale-Lockra.exe"));
   EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /uninstall /dir=\"" + target + L"\""), 0);
   EXPECT_FALSE(FileExists(target)) << "the uninstall removed the folder the product made";
+}
+
+// A command line whose last quote is left open asks for nothing that can be
+// known: exit 1, nothing made (but the log asked before that quote), and
+// the window's "Réessayer" meets the same refusal.
+TEST(SetupProgram, AQuoteLeftOpenChangesNothing) {
+  const std::wstring setup = OutPath(L"Norvale-Lockra-Setup.exe");
+  ASSERT_NE(GetFileAttributesW(setup.c_str()), INVALID_FILE_ATTRIBUTES);
+  TempFolder temp;
+  const std::wstring folder = temp.path + L"\\inst", log = temp.path + L"\\l.txt";
+  EXPECT_EQ(RunAndWait(L"\"" + setup + L"\" /S /dir=\"" + folder + L" /log=" + log), 1);
+  EXPECT_FALSE(FileExists(folder));
+  EXPECT_FALSE(FileExists(log));
+  EXPECT_EQ(RunAndWait(L"\"" + setup + L"\" /S /log=\"" + log + L"\" /dir=\"" + folder), 1);
+  EXPECT_FALSE(FileExists(folder));
+  const std::vector<uint8_t> text = ReadFileBytes(log);
+  EXPECT_NE(std::string(text.begin(), text.end()).find("command line refused"), std::string::npos);
+
+  InstallerState.commandLineRefused = true;
+  InstallerState.mode = Install;
+  WorkerMain();
+  InstallerState.commandLineRefused = false;
+  EXPECT_EQ(InstallerState.screen, Error);
+  EXPECT_EQ(InstallerState.errorText, kCommandLineRefusedMessage);
 }
 
 }  // namespace
