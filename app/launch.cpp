@@ -93,6 +93,13 @@ void ReadSwitchesAndMode(const wchar_t* line) {
     InstallerState.mode = Install;
 }
 
+// Whether a package-less executable was started as an uninstaller.
+static bool AskedToUninstall(const wchar_t* line, const std::wstring& dir) {
+  if (HasSwitch(line, L"/uninstall") || HasSwitch(line, L"/fromtemp")) return true;
+  // A double-click on uninstall.exe in the product's folder.
+  return SwitchValue(line, L"/dir=").empty() && FolderHoldsProduct(dir);
+}
+
 void ResolveInstallDir(const wchar_t* line) {
   std::wstring& dir = InstallerState.installDir;
   dir = SwitchPath(line, L"/dir=");
@@ -103,12 +110,13 @@ void ResolveInstallDir(const wchar_t* line) {
   if (InstallerState.mode == Uninstall && InstallerState.version.empty())
     InstallerState.version = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"DisplayVersion");
 
-  // A setup file whose download stopped inside its package has none, and
-  // would otherwise uninstall the folder it was saved in. A real update
-  // always carries a package, and a real uninstaller lies beside the product
-  // or is told its folder.
-  if (!packagePresent &&
-      (HasSwitch(line, L"/update") || (SwitchValue(line, L"/dir=").empty() && !FolderHoldsProduct(dir))))
+  // A setup file whose download stopped inside its package has none (cut
+  // within its first bytes it is byte for byte an uninstaller), and would
+  // otherwise uninstall the folder it was saved in or the one a deployment
+  // script names. A real update always carries a package; a real uninstaller
+  // is asked to be one (the uninstall entry's command lines and the
+  // relocation say /uninstall), or lies beside the product.
+  if (!packagePresent && (HasSwitch(line, L"/update") || !AskedToUninstall(line, dir)))
     InstallerState.damagedPackage = true;
 }
 

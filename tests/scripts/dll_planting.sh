@@ -49,7 +49,7 @@ rm -f "$dir/markers"/*
 
 "$WINE64" 'C:\plant\setup-stub.exe' '/apercu=C:\plant\previews'
 echo "preview run: exit $?"
-"$WINE64" 'C:\plant\setup-stub.exe' /S '/dir=C:\plant\nothing'
+"$WINE64" 'C:\plant\setup-stub.exe' /S /uninstall '/dir=C:\plant\nothing'
 echo "silent uninstall run: exit $?"
 if [ -f "$dir/Norvale-Lockra-Setup.exe" ]; then
   "$WINE64" 'C:\plant\Norvale-Lockra-Setup.exe' /S '/dir=C:\plant\installed'

@@ -201,11 +201,31 @@ TEST_F(LaunchTest, DamagedSetupFilesAreNotUninstallers) {
   CreateDirectories(ParentDirectory(stray));
   ASSERT_TRUE(CopyFileW(withoutPackage.c_str(), stray.c_str(), FALSE));
   ASSERT_TRUE(WriteFileBytes(temp.path + L"\\app\\Norvale-Lockra.exe", {'M', 'Z'}));
+  // A setup file cut 0 to 7 bytes into its package (at 0 it is an
+  // uninstall.exe), started as a deployment script starts an install.
+  const size_t imageSize = ReadFileBytes(withoutPackage).size();
+  const std::vector<uint8_t> whole = ReadFileBytes(withPackage);
+  std::vector<std::wstring> cut;
+  for (size_t n = 0; n < 8; ++n) {
+    cut.push_back(temp.path + L"\\cut-" + std::to_wstring(n) + L".exe");
+    ASSERT_TRUE(
+        WriteFileBytes(cut.back(), std::vector<uint8_t>(whole.begin(), whole.begin() + imageSize + n)));
+  }
   const struct {
     const std::wstring& exe;
     const wchar_t* switches;
     bool damaged;
   } cases[] = {
+      {cut[0], L"/S /dir=C:\\X", true},
+      {cut[1], L"/S /dir=C:\\X", true},
+      {cut[2], L"/dir=\"C:\\X Y\"", true},
+      {cut[3], L"/S /dir=C:\\X", true},
+      {cut[4], L"/S /dir=C:\\X /relaunch=1", true},
+      {cut[5], L"/S /dir=C:\\X", true},
+      {cut[6], L"/VERYSILENT /dir=C:\\X", true},
+      {cut[7], L"/S /dir=C:\\X", true},
+      {withoutPackage, L"/S /dir=C:\\X", true},
+      {withoutPackage, L"/S /fromtemp /dir=C:\\X", false},
       {withoutPackage, L"/S", false},
       {withoutPackage, L"/S /update", true},
       {withoutPackage, L"/uninstall /dir=C:\\X", false},
@@ -239,6 +259,9 @@ TEST(SetupProgram, StartsAndTakesTheUninstallPathWithoutPackage) {
   ASSERT_TRUE(WriteInstallRecord(target, record));
   // A real update always carries a package: without one nothing changes.
   EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /update /dir=\"" + target + L"\""), 1);
+  EXPECT_TRUE(FileExists(target + L"\\Norvale-Lockra.exe"));
+  // Nor is an install into a folder that holds the product.
+  EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /dir=\"" + target + L"\""), 1);
   EXPECT_TRUE(FileExists(target + L"\\Norvale-Lockra.exe"));
   EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /uninstall /dir=\"" + target + L"\""), 0);
   EXPECT_FALSE(FileExists(target)) << "the uninstall removed the folder the product made";
