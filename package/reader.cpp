@@ -1,9 +1,10 @@
 // Finding the package appended to the running executable. Layout of a setup
 // file: the image, the package at offset P, a 24-byte trailer
-// {P, package length, "HLVXPAK1"}, then, when signed, 0-7 zero bytes and the
-// certificate table that the PE header's security entry points to. The
-// header at P is "HLVX", format 1, version length L < 64, L ASCII bytes of
-// version, the 64-bit total of the entry sizes. All integers little-endian.
+// {P, package length, "HLVXPAK1"} at P + length, then, when signed, 0-7 zero
+// bytes and the certificate table that the PE header's security entry points
+// to. The header at P is "HLVX", format 1, version length L < 64, L ASCII
+// bytes of version, the 64-bit total of the entry sizes. All integers
+// little-endian.
 #include <cstring>
 
 #include "app/state.h"
@@ -61,12 +62,21 @@ static bool ReadHeader(HANDLE file) {
   if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart <= 24) return false;
   uint64_t end = PackageSearchEnd(file, static_cast<uint64_t>(fileSize.QuadPart));
   bool found = false;
-  for (uint64_t i = 0; i < 8 && !found && end >= i + 24; ++i)
-    found = ReadAt(file, end - i - 24, trailer, 24) && memcmp(trailer + 16, "HLVXPAK1", 8) == 0;
+  uint64_t trailerOffset = 0;
+  for (uint64_t i = 0; i < 8 && !found && end >= i + 24; ++i) {
+    trailerOffset = end - i - 24;
+    found = ReadAt(file, trailerOffset, trailer, 24) && memcmp(trailer + 16, "HLVXPAK1", 8) == 0;
+  }
   if (!found) return false;
-  uint64_t offset;
+  uint64_t offset, packageLength;
   memcpy(&offset, trailer, 8);
+  memcpy(&packageLength, trailer + 8, 8);
   InstallerState.payloadOffset = offset;
+  // The length covers exactly the bytes from the header to the trailer, as
+  // norvale-pack verify requires: a shorter one would leave the integrity
+  // section, which ends at the trailer, unread (a one-byte change that turns
+  // the checks off). Such a file is a damaged setup file, not an uninstaller.
+  if (offset > trailerOffset || packageLength != trailerOffset - offset) return false;
 
   char magic[4];
   uint32_t format, length;

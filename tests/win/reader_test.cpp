@@ -46,7 +46,8 @@ uint64_t AppendPackage(std::vector<uint8_t>& file, const std::string& version, u
 
 // Points the PE certificate-table entry at a table of `size` bytes appended
 // after `padding` zero bytes, as a signing tool lays it out.
-void AppendFakeCertificateTable(std::vector<uint8_t>& file, size_t padding, uint32_t size, bool reachEnd = true) {
+void AppendFakeCertificateTable(std::vector<uint8_t>& file, size_t padding, uint32_t size,
+                                bool reachEnd = true) {
   file.insert(file.end(), padding, 0);
   uint32_t start = static_cast<uint32_t>(file.size());
   file.insert(file.end(), size, 0xAB);
@@ -107,7 +108,8 @@ TEST_F(ReaderTest, CertificateEntryThatDoesNotReachTheEndIsIgnored) {
   AppendPackage(plain, "1.0");
   HANDLE h = nullptr;
   ASSERT_TRUE(Read(plain));
-  h = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  h = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                  nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(PackageSearchEnd(h, plain.size()), plain.size());
   EXPECT_NE(CertificateEntryOffset(h), 0u);
@@ -146,6 +148,34 @@ TEST_F(ReaderTest, HeaderChecks) {
   }
 }
 
+// The package length is exactly the bytes from the header to the trailer:
+// one that ends sooner (where an integrity section begins) or later, or a
+// header after the trailer, is a damaged setup file, neither an installer
+// nor an uninstaller.
+TEST_F(ReaderTest, PackageLengthIsExact) {
+  auto image = OwnImage();
+  const uint64_t p = AppendPackage(image, "1.0");
+  const uint64_t length = image.size() - 24 - p;
+  const struct {
+    uint64_t offset, length;
+    bool package;
+  } cases[] = {
+      {p, length, true},      {p, length - 1, false},
+      {p, length - 8, false}, {p, 0, false},
+      {p, length + 1, false}, {p, UINT64_MAX, false},
+      {p + 1, length, false}, {image.size() - 23, UINT64_MAX - length + 1, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> file = image;
+    for (int i = 0; i < 8; ++i) {
+      file[file.size() - 24 + i] = static_cast<uint8_t>(c.offset >> (8 * i));
+      file[file.size() - 16 + i] = static_cast<uint8_t>(c.length >> (8 * i));
+    }
+    EXPECT_EQ(Read(file), c.package) << c.offset << " " << c.length;
+    if (!c.package) EXPECT_TRUE(CarriesUnreadablePackage()) << c.offset << " " << c.length;
+  }
+}
+
 TEST_F(ReaderTest, FilesWithoutPackage) {
   EXPECT_FALSE(Read(OwnImage()));
   EXPECT_FALSE(Read(std::vector<uint8_t>(24, 'x')));
@@ -166,8 +196,8 @@ TEST_F(ReaderTest, SignedSetupFileIsFoundThroughItsCertificateTable) {
   ASSERT_FALSE(bytes.empty()) << Narrow(signedFile);
   ASSERT_TRUE(Read(bytes));
   EXPECT_EQ(InstallerState.version, L"9.8.7");
-  HANDLE h =
-      CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   uint64_t end = PackageSearchEnd(h, bytes.size());
   CloseHandle(h);
@@ -187,7 +217,9 @@ TEST_F(ReaderTest, SignedSetupFileIsFoundThroughItsCertificateTable) {
 TEST(Utf8ToWide, ConvertsAndReplacesInvalidSequences) {
   EXPECT_EQ(Utf8ToWide(""), L"");
   EXPECT_EQ(Utf8ToWide("ui\\\xC3\xA9t\xC3\xA9.txt"), L"ui\\\u00E9t\u00E9.txt");
-  EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
+  EXPECT_EQ(Utf8ToWide("a\xFF"
+                       "b"),
+            L"a\uFFFDb");
 }
 
 }  // namespace
