@@ -104,6 +104,9 @@ std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::ve
 std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackBlockSum>& blocks,
                                             const uint8_t streamSha256[32], LzmsLevel level);
 
+// The most bytes the section of a package with this many blocks can take.
+uint64_t LargestIntegritySection(uint64_t blockCount);
+
 // Reads the section in bytes (everything between the last block and the
 // trailer) for a package with these blocks. Empty when it is sound and agrees
 // with them; otherwise what is wrong.

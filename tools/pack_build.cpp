@@ -91,7 +91,7 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
   std::condition_variable changed;
   uint32_t next = 0, written = 0;
   bool failed = false;
-  const uint32_t window = threads * 2;
+  const uint64_t window = uint64_t{threads} * 2;
 
   auto worker = [&] {
     std::vector<uint8_t> raw;
@@ -99,7 +99,7 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
       uint32_t b;
       {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return failed || next >= blockCount || next < written + window; });
+        changed.wait(lock, [&] { return failed || next >= blockCount || next < uint64_t{written} + window; });
         if (failed || next >= blockCount) return;
         b = next++;
       }
@@ -171,6 +171,26 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
   return !failed;
 }
 
+// The output, and the files written on the way to it, may not replace what
+// it is made from: the stub, the signing files, a file of the product
+// folder (also through a link), nor lie inside that folder.
+std::string CheckOutput(const PackOptions& options, const std::vector<PackInput>& files) {
+  std::error_code ec;
+  const fs::path in = fs::weakly_canonical(options.input, ec);
+  const fs::path out = fs::weakly_canonical(options.out, ec);
+  const fs::path relative = out.lexically_relative(in);
+  if (!relative.empty() && *relative.begin() != "..")
+    return "the output " + options.out.string() + " lies inside the product folder " + options.input.string();
+  std::vector<fs::path> inputs = {options.stub, options.signCert, options.signKey};
+  for (const PackInput& file : files) inputs.push_back(file.source);
+  for (const fs::path& written :
+       {options.out, fs::path(options.out).concat(".partial"), fs::path(options.out).concat(".signing")})
+    for (const fs::path& input : inputs)
+      if (!input.empty() && fs::equivalent(written, input, ec))
+        return "the output " + written.string() + " is the input " + input.string();
+  return {};
+}
+
 std::string CheckVersion(const std::string& version) {
   if (version.size() >= 64) return "the version must be shorter than 64 bytes";
   for (unsigned char c : version)
@@ -204,6 +224,17 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   }
   std::vector<PackInput> files;
   if (!CollectInputFiles(options.input, &files, error, &summary->warnings)) return false;
+  // The program the shortcuts start, under that very name: a folder without
+  // it would install a product that cannot be started.
+  if (files.empty() || files[0].name != kPackProductExe) {
+    *error = "the product folder " + options.input.string() + " holds no file " + kPackProductExe;
+    return false;
+  }
+  why = CheckOutput(options, files);
+  if (!why.empty()) {
+    *error = why;
+    return false;
+  }
   uint64_t totalSize = 0;
   for (const PackInput& file : files) totalSize += file.size;
   const uint64_t blocks = (totalSize + kPackBlockSize - 1) / kPackBlockSize;

@@ -48,6 +48,15 @@ size_t ReportNames(const PackageInfo& info) {
   return refused;
 }
 
+constexpr unsigned kMaxThreads = 256;
+
+bool ParseThreads(const std::string& text, unsigned* threads) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *threads = static_cast<unsigned>(std::stoul(text));
+  return *threads >= 1 && *threads <= kMaxThreads;
+}
+
 const char* LevelName(LzmsLevel level) { return level == LzmsLevel::kMax ? "max" : "normal"; }
 
 // The level the blocks were packed at, as the integrity section records it
@@ -84,17 +93,21 @@ int Build(const std::vector<std::string>& args) {
       options.level = value == "max" ? LzmsLevel::kMax : LzmsLevel::kNormal;
     else if (flag == "--level")
       return Usage("--level is normal or max, not " + value);
-    else if (flag == "--threads")
-      options.threads = static_cast<unsigned>(std::stoul(value));
-    else
+    else if (flag == "--threads" && !ParseThreads(value, &options.threads))
+      return Usage("--threads is a whole number from 1 to " + std::to_string(kMaxThreads) + ", not " + value);
+    else if (flag != "--threads")
       return Usage("unknown option " + flag);
   }
   if (options.stub.empty() || options.input.empty() || options.out.empty())
     return Usage("build needs --stub, --input and --out");
   PackSummary summary;
   std::string error;
-  // Without --version the product names its own version.
-  if (!haveVersion && !ReadProductVersion(options.input / kPackProductExe, &options.version, &error))
+  // Without --version the product names its own version (without the
+  // product, BuildSetup says what is missing).
+  const std::filesystem::path product = options.input / kPackProductExe;
+  std::error_code ec;
+  if (!haveVersion && std::filesystem::is_regular_file(product, ec) &&
+      !ReadProductVersion(product, &options.version, &error))
     return Fail(error);
   const bool built = BuildSetup(options, &summary, &error);
   for (const std::string& warning : summary.warnings)

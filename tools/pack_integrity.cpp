@@ -71,6 +71,8 @@ std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<
   return out;
 }
 
+uint64_t LargestIntegritySection(uint64_t blockCount) { return 56 + 24 * blockCount + kSettingsSize + 8; }
+
 std::string ParseIntegritySection(const std::vector<uint8_t>& bytes, const std::vector<PackBlockInfo>& blocks,
                                   PackIntegrity* integrity) {
   *integrity = PackIntegrity{};

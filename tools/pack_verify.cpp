@@ -25,7 +25,14 @@ bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, s
     }
   }
   uint64_t entrySum = 0;
-  for (const PackEntryInfo& entry : info.entries) entrySum += entry.size;
+  for (const PackEntryInfo& entry : info.entries) {
+    // A sum that wraps past 2^64 could land on the header's total.
+    if (entry.size > UINT64_MAX - entrySum) {
+      *error = "the entry sizes add up to more than " + std::to_string(UINT64_MAX) + " bytes";
+      return false;
+    }
+    entrySum += entry.size;
+  }
   if (entrySum != info.totalSize) {
     *error = "the entry sizes add up to " + std::to_string(entrySum) + ", the header says " +
              std::to_string(info.totalSize);

@@ -57,6 +57,87 @@ TEST_F(PackCliTest, RefusedInputsLeaveNoOutputFile) {
   EXPECT_EQ(Pack(stub, input, out, std::string(63, 'v')), 0);
 }
 
+// What a maker may get wrong on the command line: a product folder without
+// the product, an output that would overwrite an input, a thread count out
+// of bounds. Each is refused before anything is written.
+TEST_F(PackCliTest, RefusedBuildsLeaveTheInputsAlone) {
+  const fs::path lower = dir.path / "lower", folder = dir.path / "folder", none = dir.path / "none";
+  WriteBytes(lower / "norvale-lockra.exe", Text(50, 1));
+  WriteBytes(folder / "Norvale-Lockra.exe" / "inside.txt", Text(50, 1));
+  WriteBytes(none / "readme.txt", Text(50, 1));
+  for (const fs::path& in : {lower, folder, none}) {
+    testing::internal::CaptureStderr();
+    ExpectFailureWithoutOutput(Pack(stub, in, out), in.string());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("holds no file Norvale-Lockra.exe"), std::string::npos) << said;
+  }
+
+  // The output may not be an input, nor lie inside the product folder.
+  const fs::path outside = dir.path / "outside.txt";
+  WriteBytes(outside, Text(70, 4));
+  fs::create_hard_link(outside, input / "linked.txt");  // the same file by inode
+  const auto stubBytes = ReadBytes(stub);
+  for (const fs::path& target : {stub, input / "Norvale-Lockra.exe", input / "new.exe", outside, input}) {
+    EXPECT_EQ(Pack(stub, input, target), 1) << target;
+    EXPECT_FALSE(fs::exists(input / "new.exe")) << target;
+  }
+  EXPECT_EQ(ReadBytes(stub), stubBytes);
+  EXPECT_EQ(ReadBytes(input / "Norvale-Lockra.exe"), Text(5000, 1));
+  EXPECT_EQ(ReadBytes(outside), Text(70, 4));
+  fs::remove(input / "linked.txt");
+
+  for (const char* threads : {"2147483648", "4294967297", "-1", "0", "257", "2x", ""}) {
+    EXPECT_EQ(Pack(stub, input, out, "1.2.3", {"--threads", threads}), 2) << threads;
+    EXPECT_TRUE(fs::is_empty(out.parent_path())) << threads;
+  }
+  EXPECT_EQ(Pack(stub, input, out, "1.2.3", {"--threads", "256"}), 0);
+}
+
+// list and verify judge a file by the bytes it really has: counts and the
+// span after the last block are held to the file's size before anything
+// is walked or allocated (a sparse file of a terabyte costs nothing).
+TEST_F(PackCliTest, ListAndVerifyHoldCountsToTheFileSize) {
+  ASSERT_EQ(Pack(stub, input, out), 0);
+  PackageInfo info;
+  std::string error;
+  ASSERT_TRUE(ReadPackageInfo(out, &info, &error)) << error;
+  const auto good = ReadBytes(out);
+  // The file up to its last block: no integrity section, no trailer.
+  const std::vector<uint8_t> blocks(
+      good.begin(), good.begin() + info.blocks.back().dataOffset + info.blocks.back().packedSize);
+  const struct {
+    const char* what;
+    uint64_t gap;  // zero bytes put between the last block and the trailer
+    size_t at;     // offset of a 32-bit count set to 0xFFFFFFFF, or 0
+    const char* error;
+  } cases[] = {
+      {"entries", 1 << 20, MinimalStub().size() + 12 + 5 + 8, "the entry table announces 4294967295 entries"},
+      {"blocks", 1 << 20, info.headEnd - 4, "the block list announces 4294967295 blocks"},
+      {"gap", uint64_t{1} << 40, 0, "1099511627776 unexpected bytes after the last block"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> file = blocks;
+    if (c.at) file[c.at] = file[c.at + 1] = file[c.at + 2] = file[c.at + 3] = 0xFF;
+    const fs::path path = dir.path / (std::string(c.what) + ".exe");
+    WriteBytes(path, file);
+    std::vector<uint8_t> trailer(good.end() - kPackTrailerSize, good.end());
+    const uint64_t length = file.size() + c.gap - info.offset;
+    for (int i = 0; i < 8; ++i) trailer[8 + i] = static_cast<uint8_t>(length >> (8 * i));
+    fs::resize_file(path, file.size() + c.gap);  // sparse: no disk, no time
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(trailer.data()), kPackTrailerSize);
+    for (const char* command : {"list", "verify"}) {
+      testing::internal::CaptureStderr();
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(RunPackCommand({command, path.string()}), 1) << c.what;
+      testing::internal::GetCapturedStdout();
+      const std::string said = testing::internal::GetCapturedStderr();
+      EXPECT_NE(said.find(c.error), std::string::npos) << command << " " << c.what << ": " << said;
+    }
+  }
+}
+
 TEST(PackNames, LimitsOfWhatThePackageCarries) {
   EXPECT_EQ(CheckEntryName("ui\\fonts\\a.ttf"), "");
   EXPECT_EQ(CheckEntryName(std::string(65535, 'n')), "");

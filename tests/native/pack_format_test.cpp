@@ -149,13 +149,14 @@ TEST_F(PackFormatTest, BlockBoundaryAtThirtyTwoMebibytes) {
   }
 }
 
-TEST_F(PackFormatTest, EmptyFolderGivesAPackageWithoutBlocks) {
-  fs::create_directories(dir.path / "empty");
+TEST_F(PackFormatTest, EmptyProductGivesAPackageWithoutBlocks) {
+  WriteBytes(dir.path / "empty" / "Norvale-Lockra.exe", {});
   ASSERT_EQ(Pack(stub, dir.path / "empty", dir.path / "setup.exe"), 0);
   PackageInfo info;
   std::string error;
   ASSERT_TRUE(ReadPackageInfo(dir.path / "setup.exe", &info, &error)) << error;
-  EXPECT_TRUE(info.entries.empty());
+  ASSERT_EQ(info.entries.size(), 1u);
+  EXPECT_EQ(info.entries[0].size, 0u);
   EXPECT_TRUE(info.blocks.empty());
   EXPECT_EQ(RunPackCommand({"verify", (dir.path / "setup.exe").string()}), 0);
 }
@@ -201,6 +202,7 @@ TEST_F(PackFormatTest, VerifyHoldsEntriesAndBlocksToTheHeaderTotal) {
       {16, {10, 5}, 16, "the entry sizes add up to 15, the header says 16"},
       {15, {10, 5}, 12, "the blocks hold 12 bytes, the entries 15"},
       {15, {10, 5}, 18, "the blocks hold 18 bytes, the entries 15"},
+      {4, {UINT64_MAX, 5}, 4, "the entry sizes add up to more than 18446744073709551615 bytes"},
   };
   for (const auto& c : cases) {
     const fs::path file = dir.path / "hand.exe";
