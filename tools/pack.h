@@ -42,6 +42,7 @@ struct PackOptions {
   unsigned threads = 0;                     // 0: one per core
   bool progress = true;                     // progress lines on stderr
   LzmsLevel level = LzmsLevel::kNormal;     // the encoder's effort, recorded in the integrity section
+  bool allowExpiredCert = false;            // sign with a certificate outside its validity (warned)
 };
 
 struct PackSummary {
@@ -122,6 +123,13 @@ uint64_t PackSearchEnd(const std::filesystem::path& file, uint64_t fileSize);
 
 // Builds the setup file: temp file, then rename; nothing is left on failure.
 bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* error);
+
+// Why a certificate whose validity runs from notBefore to notAfter cannot
+// sign at `now` (all three "YYYY-MM-DD HH:MM:SSZ"), or empty.
+std::string CertificateDateProblem(const std::string& notBefore, const std::string& notAfter,
+                                   const std::string& now);
+// Empty when the certificate file is valid now; otherwise why not.
+std::string CheckCertificateDates(const std::filesystem::path& cert);
 
 // Signs `in` into `out` with osslsigncode.
 bool SignFile(const std::filesystem::path& in, const std::filesystem::path& out,

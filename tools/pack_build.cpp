@@ -212,6 +212,17 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     *error = "signing needs both --sign-cert and --sign-key";
     return false;
   }
+  // Checked before anything is packed. (A certificate file that is not
+  // there is reported by the signing itself.)
+  std::error_code exists;
+  if (!options.signCert.empty() && fs::is_regular_file(options.signCert, exists)) {
+    why = CheckCertificateDates(options.signCert);
+    if (!why.empty() && !options.allowExpiredCert) {
+      *error = why + " (--allow-expired-cert signs all the same)";
+      return false;
+    }
+    if (!why.empty()) summary->warnings.push_back(why);
+  }
   std::vector<uint8_t> stub;
   if (!ReadWholeFile(options.stub, &stub)) {
     *error = "cannot read the stub " + options.stub.string();

@@ -10,7 +10,8 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  norvale-pack build --stub STUB.exe --input DIR [--version V] --out SETUP.exe\n"
-    "                     [--sign-cert CERT.pem --sign-key KEY.pem] [--level normal|max]\n"
+    "                     [--sign-cert CERT.pem --sign-key KEY.pem [--allow-expired-cert]]\n"
+    "                     [--level normal|max]\n"
     "                     [--threads N] [--quiet]\n"
     "  norvale-pack list SETUP.exe\n"
     "  norvale-pack verify SETUP.exe\n";
@@ -73,6 +74,10 @@ int Build(const std::vector<std::string>& args) {
     const std::string& flag = args[i];
     if (flag == "--quiet") {
       options.progress = false;
+      continue;
+    }
+    if (flag == "--allow-expired-cert") {
+      options.allowExpiredCert = true;
       continue;
     }
     if (i + 1 >= args.size()) return Usage("missing value after " + flag);

@@ -303,6 +303,34 @@ TEST_F(PackCliTest, SignedSetupKeepsItsPackageWhereTheReaderLooks) {
   EXPECT_EQ(paddings, (std::set<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
   EXPECT_FALSE(fs::exists(fs::path(out).concat(".partial")));
   EXPECT_FALSE(fs::exists(fs::path(out).concat(".signing")));
+
+  // A certificate that expired yesterday: Windows would not trust the
+  // signature, so it signs only when the maker insists, with a warning.
+  fs::remove(out);
+  const std::string expired = (dir.path / "expired.pem").string(), request = (dir.path / "req.csr").string();
+  const std::string makeExpired = "openssl req -new -key '" + key + "' -subj /CN=Norvale-old -out '" +
+                                  request + "' >/dev/null 2>&1 && openssl x509 -req -days -1 -in '" +
+                                  request + "' -signkey '" + key + "' -out '" + expired + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(makeExpired.c_str()), 0);
+  const std::vector<std::string> signing = {"--sign-cert", expired, "--sign-key", key};
+  testing::internal::CaptureStderr();
+  ExpectFailureWithoutOutput(Pack(realStub, input, out, "1.0", signing), "expired certificate");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("expired on"), std::string::npos);
+  std::vector<std::string> insisting = signing;
+  insisting.push_back("--allow-expired-cert");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Pack(realStub, input, out, "1.0", insisting), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("warning: the certificate"), std::string::npos);
+}
+
+TEST(PackSigning, CertificateDates) {
+  const char* from = "2026-01-01 00:00:00Z";
+  const char* to = "2027-01-01 00:00:00Z";
+  EXPECT_EQ(CertificateDateProblem(from, to, "2026-12-10 18:00:00Z"), "");
+  EXPECT_EQ(CertificateDateProblem(from, to, from), "");
+  EXPECT_EQ(CertificateDateProblem(from, to, "2025-12-31 23:59:59Z"),
+            "is not valid before 2026-01-01 00:00:00Z");
+  EXPECT_EQ(CertificateDateProblem(from, to, "2027-01-01 00:00:01Z"), "expired on 2027-01-01 00:00:00Z");
 }
 
 }  // namespace
