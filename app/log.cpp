@@ -28,12 +28,20 @@ std::string Utf8(const std::wstring& text) {
 
 // The file is opened for each line and closed again: no handle stays open on
 // a file that an uninstall may be deleting, and another copy of the program
-// (the relocated uninstaller) can append between two lines.
+// (the relocated uninstaller) can append between two lines. A file that
+// starts with "MZ" is a program (this one, uninstall.exe, the product): a
+// log is never appended to one.
 bool AppendToLog(const std::wstring& path, const std::string& bytes) {
-  HANDLE file =
-      CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  char start[2] = {};
+  DWORD read = 0;
+  if (!ReadFile(file, start, 2, &read, nullptr) || (read == 2 && start[0] == 'M' && start[1] == 'Z')) {
+    CloseHandle(file);
+    return false;
+  }
   DWORD written = 0;
   const bool ok =
       bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&

@@ -106,6 +106,18 @@ for bad in 'C:\Norvale Logs' 'C:\Norvale Missing\setup.log'; do
 done
 check "nothing was written into the folder given as the log" [ "$(ls -A "$C/Norvale Logs" | wc -l)" -eq "$before" ]
 check "no folder was made for the log" [ ! -e "$C/Norvale Missing" ]
+
+# --- a log never goes into a program: the running setup file, or another ------
+mkdir -p "$C/norvale-log-programs"
+cp "$SETUP" "$C/norvale-log-programs/setup.exe"
+cp "$PROBE" "$C/norvale-log-programs/other.exe"
+for target in setup.exe other.exe; do
+  run_line "\"C:\\norvale-log-programs\\setup.exe\" /S /dir=\"$DIR\" /log=C:\\norvale-log-programs\\$target"
+  check "with the log naming the program $target the install succeeds" [ $? -eq 0 ]
+done
+check "the running setup file is left as it was" cmp -s "$SETUP" "$C/norvale-log-programs/setup.exe"
+check "another program named as the log is left as it was" cmp -s "$PROBE" "$C/norvale-log-programs/other.exe"
+rm -rf "$C/norvale-log-programs"
 echo "--- the log"
 tr -d '\r' <"$LOG" | sed 's/^/  | /'
 
