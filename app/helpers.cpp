@@ -45,7 +45,87 @@ void CreateDirectories(const std::wstring& path) {
   CreateDirectoryW(path.c_str(), nullptr);
 }
 
+namespace {
+
+// The path the system really opens for `path`, without following a link at
+// the end of it; empty when it cannot be opened.
+std::wstring OpenedPath(const std::wstring& path) {
+  HANDLE handle =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::wstring();
+  std::wstring result(MAX_PATH, L'\0');
+  for (int round = 0; round < 2; ++round) {
+    const DWORD n = GetFinalPathNameByHandleW(handle, result.data(), static_cast<DWORD>(result.size()),
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) {
+      result.clear();
+      break;
+    }
+    if (n < result.size()) {
+      result.resize(n);
+      break;
+    }
+    result.assign(n + 1, L'\0');
+  }
+  CloseHandle(handle);
+  return result;
+}
+
+// The removals below treat links themselves: RemoveDirectoryW or DeleteFileW
+// on a true reparse point removes the link on Windows, but a system that
+// resolves the link while opening it (Wine does for Unix symbolic links, even
+// with the reparse-point flag) would remove the target: such a link stays.
+bool RemoveLinkItself(const std::wstring& path, bool folder) {
+  if (IsRedirected(path)) {
+    LogLine(L"a link, left in place (its target is not ours): " + path);
+    return false;
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+bool IsRedirected(const std::wstring& path) {
+  const std::wstring opened = OpenedPath(path);
+  const std::wstring parent = OpenedPath(ParentDirectory(path));
+  if (opened.empty() || parent.empty()) return false;  // nothing there to follow
+  const size_t cut = path.find_last_of(L"\\/");
+  const std::wstring expected = parent + L"\\" + path.substr(cut + 1);
+  return CompareStringOrdinal(opened.c_str(), static_cast<int>(opened.size()), expected.c_str(),
+                              static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL;
+}
+
+bool IsLinkAt(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsRedirected(path);
+}
+
+bool RemoveFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (IsLinkAt(path)) return RemoveLinkItself(path, attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str());
+}
+
+bool RemoveEmptyFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (IsLinkAt(path)) return RemoveLinkItself(path, attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return RemoveDirectoryW(path.c_str());
+}
+
 void RemoveTree(const std::wstring& folder) {
+  // A link where the folder was goes as a link, and is never walked into:
+  // that would delete whatever it points to.
+  if (IsLinkAt(folder)) {
+    RemoveEmptyFolder(folder);
+    return;
+  }
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
@@ -53,20 +133,10 @@ void RemoveTree(const std::wstring& folder) {
       const wchar_t* name = data.cFileName;
       if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
       std::wstring child = folder + L"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A junction or symbolic link: remove the link itself and never walk
-        // into it, or we would delete whatever it points to.
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveDirectoryW(child.c_str());
-        else
-          DeleteFileW(child.c_str());
-      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         RemoveTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(child.c_str());
-      }
+      else
+        RemoveFile(child);
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
@@ -164,13 +234,26 @@ bool ReadSmallFile(const std::wstring& path, std::string* bytes) {
   return ok;
 }
 
-std::vector<std::string> CompleteLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-    if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+bool WriteFileReplacing(const std::wstring& path, const std::string& text) {
+  // CREATE_NEW never opens a file that is already there.
+  std::wstring temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temporary = path + L"." + std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt) + L".new";
+    file =
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
-  return lines;
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+            put == text.size() && FlushFileBuffers(file);
+  CloseHandle(file);
+  if (ok) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ok = MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  if (!ok) DeleteFileW(temporary.c_str());
+  return ok;
 }
 
 void RemoveEmptyFolders(const std::wstring& dir, std::vector<std::wstring> folders,
@@ -179,5 +262,5 @@ void RemoveEmptyFolders(const std::wstring& dir, std::vector<std::wstring> folde
   std::stable_sort(folders.begin(), folders.end(),
                    [&](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
   for (const std::wstring& folder : folders)
-    if (!skip || !skip(dir, folder)) RemoveDirectoryW((dir + L"\\" + folder).c_str());
+    if (!skip || !skip(dir, folder)) RemoveEmptyFolder(dir + L"\\" + folder);
 }

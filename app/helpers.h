@@ -14,7 +14,19 @@ std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
 std::wstring ParentDirectory(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 void CreateDirectories(const std::wstring& path);
+// Removes the folder and everything in it. No removal here follows a link:
+// a link (junction, symbolic link, any reparse point, or a path the system
+// resolves to somewhere else) is removed as a link where the system can do
+// that, and otherwise left in place with a log line; never its target.
 void RemoveTree(const std::wstring& folder);
+// One file, or a link where a file or folder was; true when nothing is left there.
+bool RemoveFile(const std::wstring& path);
+// An empty folder, or a link where it was; true when nothing is left there.
+bool RemoveEmptyFolder(const std::wstring& path);
+// True when the path is a link: it carries the reparse-point attribute, or
+// the system opens it as another path than its parent's plus its name.
+bool IsLinkAt(const std::wstring& path);
+bool IsRedirected(const std::wstring& path);
 std::wstring ReadRegString(HKEY root, const std::wstring& subKey, const std::wstring& valueName);
 void WriteRegString(const std::wstring& subKey, const std::wstring& valueName, const std::wstring& text);
 void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, uint32_t value);
@@ -23,9 +35,10 @@ HANDLE CreateOutputFile(const std::wstring& path);
 // The whole of a small file this program wrote itself (install record,
 // journal): false when it is missing, unreadable or above 64 MiB.
 bool ReadSmallFile(const std::wstring& path, std::string* bytes);
-// The lines of a text that end with LF (a CR before it dropped); a last line
-// without its LF was cut short and is not among them.
-std::vector<std::string> CompleteLines(const std::string& text);
+// Writes the whole text under a fresh temporary name beside `path`, flushes
+// it, then renames it over `path`: a crash leaves the old file or the new
+// one, never half of one.
+bool WriteFileReplacing(const std::wstring& path, const std::string& text);
 // Removes each of `folders` (relative to `dir`) that is empty, deepest first,
 // so that a folder emptied by its children's removal goes too. `skip` may
 // keep some of them out (folders reached through a link).

@@ -17,6 +17,7 @@
 #include "app/setup_lock.h"
 #include "app/state.h"
 #include "app/system_dll.h"
+#include "app/verdict.h"
 #include "package/package.h"
 #include "system/install_record.h"
 #include "system/process.h"
@@ -103,10 +104,14 @@ static bool AskedToUninstall(const wchar_t* line, const std::wstring& dir) {
 void ResolveInstallDir(const wchar_t* line) {
   std::wstring& dir = InstallerState.installDir;
   dir = SwitchPath(line, L"/dir=");
-  if (dir.empty() && InstallerState.mode == Uninstall) dir = ParentDirectory(InstallerState.selfPath);
+  // Only an executable without package is an uninstaller by its place; a
+  // setup file started with /uninstall from a download folder uninstalls
+  // the registered installation.
+  if (dir.empty() && InstallerState.mode == Uninstall && !packagePresent)
+    dir = ParentDirectory(InstallerState.selfPath);
   if (dir.empty()) dir = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation");
   if (dir.empty()) dir = KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs\\" + kProductName;
-  while (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+  dir = CanonicalFolder(dir);
   if (InstallerState.mode == Uninstall && InstallerState.version.empty())
     InstallerState.version = ReadRegString(HKEY_CURRENT_USER, kUninstallKey, L"DisplayVersion");
 
@@ -118,6 +123,36 @@ void ResolveInstallDir(const wchar_t* line) {
   // relocation say /uninstall), or lies beside the product.
   if (!packagePresent && (HasSwitch(line, L"/update") || !AskedToUninstall(line, dir)))
     InstallerState.damagedPackage = true;
+}
+
+// One spelling of the folder, made once, for everything that creates,
+// registers, compares or shows it: full, backslashes only, no ".", "..",
+// doubled separators, trailing dots or spaces, and no trailing backslash.
+std::wstring CanonicalFolder(const std::wstring& folder) {
+  std::wstring full = folder;
+  const DWORD n = folder.empty() ? 0 : GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
+  if (n > 0) {
+    full.assign(n, L'\0');
+    const DWORD got = GetFullPathNameW(folder.c_str(), n, full.data(), nullptr);
+    full.resize(got > 0 && got < n ? got : 0);
+  }
+  while (!full.empty() && full.back() == L'\\') full.pop_back();
+  return full;
+}
+
+// The running executable's full path, however long.
+static std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (path.size() < 32768) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::wstring();
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::wstring();
 }
 
 static int RunPreview(const std::wstring& previewDir) {
@@ -132,26 +167,34 @@ static int RunPreview(const std::wstring& previewDir) {
 }
 
 // Copies the uninstaller out of the folder it is about to delete and starts
-// the copy. True when the copy runs: this process then has nothing left to do.
-static bool Relocate() {
-  wchar_t tempDir[260];
-  DWORD n = GetTempPathW(260, tempDir);
-  if (n == 0 || n >= 260) return false;
+// the copy; this process then waits for the copy's verdict. -1 when no copy
+// could be started (this process then uninstalls what it can itself).
+static int Relocate() {
+  wchar_t tempDir[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, tempDir);
+  if (n == 0 || n > MAX_PATH) return -1;
   std::wstring tempExe = FormatString(L"%sNorvale-uninstall-%llu.exe", tempDir, GetTickCount64());
-  if (!CopyFileW(InstallerState.selfPath.c_str(), tempExe.c_str(), FALSE)) return false;
+  if (!CopyFileW(InstallerState.selfPath.c_str(), tempExe.c_str(), FALSE)) return -1;
   std::wstring line = RelocationCommandLine(tempExe, InstallerState.installDir, InstallerState.silent);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  // The copy inherits this run's lock (and no other handle is inheritable).
+  // The copy inherits this run's lock and the verdict channel (and no other
+  // handle is inheritable).
   PrepareLockHandOver();
-  if (!CreateProcessW(tempExe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, tempDir, &startup,
-                      &process))
-    return false;
-  LogLine(L"relocated (this process ends with exit code 0), started: " + line);
+  if (!PrepareVerdictChannel() || !CreateProcessW(tempExe.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                                  nullptr, tempDir, &startup, &process)) {
+    DeleteFileW(tempExe.c_str());
+    return -1;
+  }
+  LogLine(L"relocated (this process waits for the copy's verdict), started: " + line);
   CloseHandle(process.hThread);
+  // A silent uninstall that gives no verdict within ten minutes has hung; a
+  // window waits for its user.
+  const int code = AwaitVerdict(process.hProcess, InstallerState.silent ? 600000 : INFINITE);
   CloseHandle(process.hProcess);
-  return true;
+  LogFormat(L"result: exit code %d", code);
+  return code;
 }
 
 static int RunSilent() {
@@ -228,9 +271,7 @@ int RunSetup(const wchar_t* line) {
   MakeDpiAware();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-  wchar_t modulePath[520];
-  DWORD n = GetModuleFileNameW(nullptr, modulePath, 520);
-  InstallerState.selfPath.assign(modulePath, n < 520 ? n : 0);
+  InstallerState.selfPath = ModulePath();
   ReadSwitchesAndMode(line);
 
   std::wstring previewDir = SwitchValue(line, L"/apercu=");
@@ -242,13 +283,21 @@ int RunSetup(const wchar_t* line) {
   if (InstallerState.commandLineRefused) return RunRefused();
 
   bool fromTemp = HasSwitch(line, L"/fromtemp");
-  if (fromTemp) AdoptHandedOverLock();
-  // The uninstaller relocates only once it holds the lock, which its copy
-  // then inherits.
+  if (fromTemp) {
+    AdoptHandedOverLock();
+    AdoptVerdictChannel();
+  }
+  // The uninstaller relocates only from a folder that holds the product, and
+  // only once it holds the lock, which its copy then inherits.
   if (InstallerState.mode == Uninstall && !fromTemp && !InstallerState.damagedPackage &&
       _wcsicmp(ParentDirectory(InstallerState.selfPath).c_str(), InstallerState.installDir.c_str()) == 0 &&
-      TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0) && Relocate())
-    return 0;
+      FolderHoldsProduct(InstallerState.installDir) && TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
+    const int code = Relocate();
+    if (code >= 0) {
+      CoUninitialize();
+      return code;
+    }
+  }
 
   int code = InstallerState.silent ? RunSilent() : RunWindow();
   if (fromTemp) ScheduleSelfDeletion();

@@ -10,10 +10,15 @@
 // (InstallerState.selfPath must be set) ...
 void ReadSwitchesAndMode(const wchar_t* line);
 // ... then the installation folder ("/dir=", an uninstaller's own folder, the
-// registry, the default) without trailing backslashes, and in uninstall mode
+// registry, the default) in its canonical form, and in uninstall mode
 // the version registered by the install; and whether the file is a damaged
 // setup file rather than an uninstaller (InstallerState.damagedPackage).
 void ResolveInstallDir(const wchar_t* line);
+
+// The full, canonical form of a folder (GetFullPathNameW: slashes, doubled
+// backslashes, "." and "..", trailing dots and spaces, drive-relative forms),
+// without a trailing backslash; empty when it cannot be resolved.
+std::wstring CanonicalFolder(const std::wstring& folder);
 
 // The whole run for one command line; returns the process exit code.
 int RunSetup(const wchar_t* commandLine);

@@ -9,7 +9,11 @@
 //   create: Norvale-Lockra.exe     (entry i: a file that did not exist)
 //   folder: ui\icons               (a folder the attempt makes)
 //   end: 7                         (the number of the lines above of those three kinds)
-//   done                           (appended once every file is in place)
+//   done                           (added once every file is in place)
+//
+// Every version of the journal is written whole under a temporary name and
+// renamed. It says "ui moved: yes" (and names the new files below ui) only
+// once the old ui folder has been moved aside.
 //
 // Rolling back therefore never needs to know how far the attempt came: a
 // created file that exists is the attempt's, a kept-aside file that exists
@@ -25,6 +29,7 @@
 #include "app/helpers.h"
 #include "app/state.h"
 #include "package/extract.h"
+#include "system/text_record.h"
 
 namespace {
 
@@ -78,66 +83,54 @@ bool IsUi(const std::wstring& name) {
   return CompareStringOrdinal(name.c_str(), -1, L"ui", -1, TRUE) == CSTR_EQUAL;
 }
 
-std::string JournalText(const Plan& plan) {
-  std::string text = std::string(kFirstLine) + "\r\n";
-  text += "attempt: " + WideToUtf8(plan.attempt) + "\r\n";
-  text += plan.folderCreated ? "folder created: yes\r\n" : "folder created: no\r\n";
-  text += plan.uiMoved ? "ui moved: yes\r\n" : "ui moved: no\r\n";
-  for (size_t i = 0; i < plan.names.size(); ++i)
-    text += (plan.replace[i] ? "replace: " : "create: ") + WideToUtf8(plan.names[i]) + "\r\n";
-  for (const std::wstring& folder : plan.folders) text += "folder: " + WideToUtf8(folder) + "\r\n";
-  text += "end: " + std::to_string(plan.names.size() + plan.folders.size()) + "\r\n";
-  return text;
+const std::vector<std::string>& Keys() {
+  static const std::vector<std::string> keys = {"attempt", "folder created", "ui moved"};
+  return keys;
 }
 
-// The whole text, flushed; `append` adds it at the end of an existing file.
-bool WriteWhole(const std::wstring& path, const std::string& text, bool append) {
-  HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
-                            append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
-                  put == text.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  return ok;
+// The journal's text; without `withUi`, the entries below the ui folder are
+// left out (the old ui folder is not moved yet, so none of them is written).
+std::string JournalText(const Plan& plan, bool withUi) {
+  TextRecord text;
+  text.settings = {WideToUtf8(plan.attempt), plan.folderCreated ? "yes" : "no",
+                   plan.uiMoved && withUi ? "yes" : "no"};
+  const bool skipUi = plan.uiMoved && !withUi;
+  for (size_t i = 0; i < plan.names.size(); ++i)
+    if (!(skipUi && UnderUi(plan.names[i])))
+      text.items.emplace_back(plan.replace[i] ? "replace" : "create", WideToUtf8(plan.names[i]));
+  for (const std::wstring& folder : plan.folders)
+    if (!(skipUi && (IsUi(folder) || UnderUi(folder)))) text.items.emplace_back("folder", WideToUtf8(folder));
+  if (plan.done) text.after.push_back("done");
+  return FormatTextRecord(kFirstLine, Keys(), text);
 }
 
 // The journal in `dir`, when there is one that reads whole. `cut` tells a
 // journal that exists but was never finished.
 bool ReadJournal(const std::wstring& dir, Plan* plan, bool* cut) {
   *cut = false;
-  std::string text;
+  std::string bytes;
   if (!IsFile(JournalPath(dir))) return false;
-  ReadSmallFile(JournalPath(dir), &text);
+  ReadSmallFile(JournalPath(dir), &bytes);
   *cut = true;
-  const std::vector<std::string> lines = CompleteLines(text);
-  if (lines.size() < 5 || lines[0] != kFirstLine || lines[1].rfind("attempt: ", 0) != 0) return false;
-  const std::string attempt = lines[1].substr(9);
+  TextRecord text;
+  if (!ParseTextRecord(bytes, kFirstLine, Keys(), {"replace", "create", "folder"}, &text)) return false;
+  const std::string& attempt = text.settings[0];
   if (attempt.empty() || attempt.find_first_not_of("0123456789") != std::string::npos) return false;
   plan->dir = dir;
   plan->attempt.assign(attempt.begin(), attempt.end());
-  plan->folderCreated = lines[2] == "folder created: yes";
-  plan->uiMoved = lines[3] == "ui moved: yes";
-  size_t i = 4;
-  for (; i < lines.size() && lines[i].rfind("end: ", 0) != 0; ++i) {
-    const std::string& line = lines[i];
-    const size_t colon = line.find(": ");
-    if (colon == std::string::npos) return false;
-    const std::string kind = line.substr(0, colon), rest = line.substr(colon + 2);
+  plan->folderCreated = text.settings[1] == "yes";
+  plan->uiMoved = text.settings[2] == "yes";
+  for (const auto& item : text.items) {
     std::wstring name;
-    if (!IsSafeEntryName(rest) || !Utf8ToWideStrict(rest, &name)) return false;
-    if (kind == "folder") {
+    if (!IsSafeEntryName(item.second) || !Utf8ToWideStrict(item.second, &name)) return false;
+    if (item.first == "folder") {
       plan->folders.push_back(name);
-    } else if (kind == "replace" || kind == "create") {
-      plan->names.push_back(name);
-      plan->replace.push_back(kind == "replace");
     } else {
-      return false;
+      plan->names.push_back(name);
+      plan->replace.push_back(item.first == "replace");
     }
   }
-  if (i >= lines.size() || lines[i] != "end: " + std::to_string(plan->names.size() + plan->folders.size()))
-    return false;
-  plan->done = i + 1 < lines.size() && lines[i + 1] == "done";
+  plan->done = !text.after.empty() && text.after[0] == "done";
   *cut = false;
   return true;
 }
@@ -159,8 +152,10 @@ bool RollBack(const Plan& plan) {
     }
   }
   RemoveEmptyFolders(dir, plan.folders);
+  // The old ui folder goes back wherever it waits, even when the journal
+  // could not yet say it had moved (a stop right after the rename).
   const std::wstring keptUi = AttemptFolder(plan) + L"\\ui";
-  if (plan.uiMoved && IsFolder(keptUi)) {
+  if (IsFolder(keptUi)) {
     RemoveDirectoryW((dir + L"\\ui").c_str());
     if (!MoveFileExW(keptUi.c_str(), (dir + L"\\ui").c_str(), 0)) whole = false;
   }
@@ -179,6 +174,10 @@ void CleanRollbackFolder(const std::wstring& dir, bool folderCreated) {
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L".." || name == kJournalName) continue;
+      // A journal's temporary copy that a crash left before its rename.
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.rfind(std::wstring(kJournalName) + L".", 0) == 0 &&
+          name.size() > 4 && name.compare(name.size() - 4, 4, L".new") == 0)
+        DeleteFileW((root + L"\\" + name).c_str());
       if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
           name.find_first_not_of(L"0123456789") == std::wstring::npos)
         RemoveTree(root + L"\\" + name);
@@ -234,7 +233,9 @@ bool BeginInstallTransaction(const std::wstring& dir, const std::vector<std::wst
   }
   CreateDirectories(AttemptFolder(current));
   SetFileAttributesW(RollbackFolder(dir).c_str(), FILE_ATTRIBUTE_HIDDEN);
-  if (!IsFolder(AttemptFolder(current)) || !WriteWhole(JournalPath(dir), JournalText(current), false)) {
+  // Journal first, truth always: until the old ui folder has really moved,
+  // the journal says it has not and names nothing below it.
+  if (!IsFolder(AttemptFolder(current)) || !WriteFileReplacing(JournalPath(dir), JournalText(current, false))) {
     Discard(current);
     SetErrorText(L"Installateur endommag\u00e9 ou disque plein : t\u00e9l\u00e9chargez-le de nouveau.");
     return false;
@@ -246,6 +247,10 @@ bool BeginInstallTransaction(const std::wstring& dir, const std::vector<std::wst
          !(moved = MoveFileExW((dir + L"\\ui").c_str(), (AttemptFolder(current) + L"\\ui").c_str(), 0));
          ++attempt)
       Sleep(150);
+    if (moved && !WriteFileReplacing(JournalPath(dir), JournalText(current, true))) {
+      MoveFileExW((AttemptFolder(current) + L"\\ui").c_str(), (dir + L"\\ui").c_str(), 0);
+      moved = false;
+    }
     if (!moved) {
       Discard(current);
       SetErrorText(
@@ -276,7 +281,8 @@ void CommitInstallTransaction() {
   active = false;
   // Marked done first: from here on an interruption must not bring the old
   // files back over the new ones.
-  WriteWhole(JournalPath(current.dir), "done\r\n", true);
+  current.done = true;
+  WriteFileReplacing(JournalPath(current.dir), JournalText(current, true));
   Finish(current);
 }
 

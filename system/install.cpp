@@ -1,6 +1,8 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <algorithm>
+
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/setup_lock.h"
@@ -61,9 +63,31 @@ Ownership JudgeOwnership(const std::wstring& dir) {
   owner.earlier = ReadInstallRecord(dir);
   owner.legacyOwned =
       !owner.earlier.valid && FileExists(dir + L"\\" + kProductExe) && IsRegisteredInstallLocation(dir);
-  owner.ownsFolder =
-      !FileExists(dir) || (owner.earlier.valid ? owner.earlier.createdFolder : owner.legacyOwned);
+  // A folder that was there without our record is never taken as the
+  // product's own, even one an older version registered: it may hold the
+  // user's files, and only what an install records is removed later.
+  owner.ownsFolder = !FileExists(dir) || (owner.earlier.valid && owner.earlier.createdFolder);
   return owner;
+}
+
+// Windows' plain-path calls stop at 259 characters for a file and 247 for a
+// folder; the uninstaller uses the same calls. Every path an install or its
+// rollback writes must fit: the longest entry, also as it waits in
+// ".norvale-rollback\ATTEMPT\" (an attempt number has at most 20 digits),
+// and the temporary names of the journal and the record.
+constexpr size_t kMaxFilePath = 259;
+constexpr size_t kMaxFolderPath = 247;
+constexpr size_t kRollbackReserve = 18 + 20 + 1;  // ".norvale-rollback\" ATTEMPT "\"
+constexpr size_t kTemporaryNames = 18 + 12 + 20 + 7;  // ".norvale-rollback\journal.txt." TICK "-15.new"
+
+bool FolderFitsPaths(const std::wstring& dir, const std::vector<std::wstring>& names) {
+  size_t longestFile = kTemporaryNames, longestFolder = kRollbackReserve;
+  for (const std::wstring& name : names) {
+    longestFile = std::max(longestFile, kRollbackReserve + name.size());
+    const size_t folder = name.find_last_of(L'\\');
+    if (folder != std::wstring::npos) longestFolder = std::max(longestFolder, kRollbackReserve + folder);
+  }
+  return dir.size() + 1 + longestFile <= kMaxFilePath && dir.size() + 1 + longestFolder <= kMaxFolderPath;
 }
 
 }  // namespace
@@ -78,6 +102,12 @@ bool RunInstall() {
 
   std::vector<std::wstring> names;
   ReadPackageEntryNames(&names);  // a damaged table is reported by the extraction
+  if (!FolderFitsPaths(dir, names)) {
+    LogLine(L"the folder is too long for the product's paths: nothing changed");
+    SetErrorText(L"Le dossier d\u2019installation est trop long : choisissez un chemin plus court.");
+    CoUninitialize();
+    return false;
+  }
   Ownership owner = JudgeOwnership(dir);
 
   const bool trayFound = AskTrayToQuit();
@@ -97,7 +127,7 @@ bool RunInstall() {
   SetStatus(L"Pr\u00e9paration\u2026");
   // An attempt that a crash interrupted is undone before anything else, and
   // what it owned is judged again from what it left.
-  if (!RecoverInterruptedInstall(dir)) {
+  if (!RecoverInterruptedInstall(dir) || !FinishInterruptedUninstall(dir)) {
     SetErrorText(std::wstring(L"Impossible de terminer l\u2019installation pr\u00e9c\u00e9dente : fermez ") +
                  kProductName + L" puis r\u00e9essayez.");
     CoUninitialize();

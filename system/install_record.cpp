@@ -1,4 +1,4 @@
-// The install record is plain UTF-8 text, one item a line (CRLF or LF):
+// The install record, in the program's text-record format:
 //
 //   Norvale Lockra install record, format 1
 //   folder created: yes            (or "no": installDir existed before)
@@ -8,8 +8,7 @@
 //   end: 42                        (the number of folder and file lines)
 //
 // Names are relative to the installation folder, with backslashes, exactly as
-// the package stores them. The closing count tells a whole record from one
-// cut short; a record that is not whole is not believed at all.
+// the package stores them. A record that is not whole is not believed at all.
 #include "system/install_record.h"
 
 #include <windows.h>
@@ -20,59 +19,50 @@
 #include "app/state.h"
 #include "package/extract.h"
 #include "package/transaction.h"
+#include "system/text_record.h"
+#include "system/uninstall_journal.h"
 
 namespace {
 
-constexpr char kFirstLine[] = "Norvale Lockra install record, format 1";
+constexpr char kTitle[] = "Norvale Lockra install record, format 1";
 
 bool SameName(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
                               TRUE) == CSTR_EQUAL;
 }
 
-bool StartsWith(const std::string& line, const char* prefix, std::string* rest) {
-  const size_t n = strlen(prefix);
-  if (line.compare(0, n, prefix) != 0) return false;
-  *rest = line.substr(n);
+}  // namespace
+
+void AddRecordItems(const InstallRecord& record, TextRecord* text) {
+  for (const std::wstring& folder : record.folders) text->items.emplace_back("folder", WideToUtf8(folder));
+  for (const std::wstring& file : record.files) text->items.emplace_back("file", WideToUtf8(file));
+}
+
+bool TakeRecordItems(const TextRecord& text, InstallRecord* record) {
+  for (const auto& item : text.items) {
+    std::wstring name;
+    // The same rules as the package's own names: nothing outside the folder.
+    if (!IsSafeEntryName(item.second) || !Utf8ToWideStrict(item.second, &name)) return false;
+    (item.first == "folder" ? record->folders : record->files).push_back(name);
+  }
   return true;
 }
 
-}  // namespace
-
 std::string FormatInstallRecord(const InstallRecord& record) {
-  std::string text = std::string(kFirstLine) + "\r\n";
-  text += record.createdFolder ? "folder created: yes\r\n" : "folder created: no\r\n";
-  for (const std::wstring& folder : record.folders) text += "folder: " + WideToUtf8(folder) + "\r\n";
-  for (const std::wstring& file : record.files) text += "file: " + WideToUtf8(file) + "\r\n";
-  text += "end: " + std::to_string(record.folders.size() + record.files.size()) + "\r\n";
-  return text;
+  TextRecord text;
+  text.settings = {record.createdFolder ? "yes" : "no"};
+  AddRecordItems(record, &text);
+  return FormatTextRecord(kTitle, {"folder created"}, text);
 }
 
-InstallRecord ParseInstallRecord(const std::string& text) {
+InstallRecord ParseInstallRecord(const std::string& bytes) {
   InstallRecord record;
-  const std::vector<std::string> lines = CompleteLines(text);
-  if (lines.size() < 3 || lines[0] != kFirstLine) return record;
-  if (lines[1] == "folder created: yes")
-    record.createdFolder = true;
-  else if (lines[1] != "folder created: no")
+  TextRecord text;
+  if (!ParseTextRecord(bytes, kTitle, {"folder created"}, {"folder", "file"}, &text) || !text.after.empty())
     return record;
-  std::string rest;
-  for (size_t i = 2; i + 1 < lines.size(); ++i) {
-    std::vector<std::wstring>* list = nullptr;
-    if (StartsWith(lines[i], "folder: ", &rest))
-      list = &record.folders;
-    else if (StartsWith(lines[i], "file: ", &rest))
-      list = &record.files;
-    else
-      return InstallRecord();
-    std::wstring name;
-    // The same rules as the package's own names: nothing outside the folder.
-    if (!IsSafeEntryName(rest) || !Utf8ToWideStrict(rest, &name)) return InstallRecord();
-    list->push_back(name);
-  }
-  if (!StartsWith(lines.back(), "end: ", &rest) ||
-      rest != std::to_string(record.folders.size() + record.files.size()))
-    return InstallRecord();
+  if (text.settings[0] != "yes" && text.settings[0] != "no") return record;
+  record.createdFolder = text.settings[0] == "yes";
+  if (!TakeRecordItems(text, &record)) return InstallRecord();
   record.valid = true;
   return record;
 }
@@ -84,29 +74,8 @@ InstallRecord ReadInstallRecord(const std::wstring& dir) {
 }
 
 bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record) {
-  const std::string text = FormatInstallRecord(record);
   const std::wstring target = dir + L"\\" + kInstallRecordName;
-  // A fresh name that nothing else uses: CREATE_NEW never opens a file that
-  // is already there.
-  std::wstring temporary;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = FormatString(L"%s.%llu-%d.new", target.c_str(), GetTickCount64(), attempt);
-    file =
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
-            put == text.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  if (ok && !MoveAsideBeforeWrite(target)) ok = false;
-  if (ok) {
-    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ok = MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  }
-  if (!ok) DeleteFileW(temporary.c_str());
-  return ok;
+  return MoveAsideBeforeWrite(target) && WriteFileReplacing(target, FormatInstallRecord(record));
 }
 
 bool ContainsName(const std::vector<std::wstring>& names, const std::wstring& name) {
@@ -141,5 +110,5 @@ std::vector<std::wstring> FoldersToCreate(const std::wstring& dir, const std::ve
 
 bool FolderHoldsProduct(const std::wstring& dir) {
   if (dir.empty()) return false;
-  return FileExists(dir + L"\\" + kProductExe) || ReadInstallRecord(dir).valid;
+  return FileExists(dir + L"\\" + kProductExe) || ReadInstallRecord(dir).valid || ReadUninstallJournal(dir).valid;
 }

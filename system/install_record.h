@@ -38,6 +38,12 @@ std::vector<std::wstring> FullPaths(const std::wstring& dir, const std::vector<s
 // not exist yet: the folders an extraction of these names will create.
 std::vector<std::wstring> FoldersToCreate(const std::wstring& dir, const std::vector<std::wstring>& names);
 
-// A folder holds the product when it has a valid record or the product's
-// executable.
+// The folder and file lines of a record as text items, and back (false when
+// a name is not one the package could hold).
+struct TextRecord;
+void AddRecordItems(const InstallRecord& record, TextRecord* text);
+bool TakeRecordItems(const TextRecord& text, InstallRecord* record);
+
+// A folder holds the product when it has a valid record, the product's
+// executable, or the journal of an uninstall that did not finish.
 bool FolderHoldsProduct(const std::wstring& dir);

@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/setup_lock.h"
 #include "app/state.h"
+#include "app/verdict.h"
 #include "package/transaction.h"
 #include "system/folder_guard.h"
 #include "system/install_record.h"
@@ -12,6 +13,7 @@
 #include "system/registration.h"
 #include "system/sequences.h"
 #include "system/shortcuts.h"
+#include "system/uninstall_journal.h"
 
 namespace {
 
@@ -20,64 +22,161 @@ constexpr uint32_t kGraceMs = 1500;
 // 250 ms apart: about two seconds in all.
 constexpr int kRemovalRounds = 8;
 constexpr DWORD kRemovalRoundMs = 250;
+// The log names at most this many of the files left for the user.
+constexpr size_t kMaxKeptLines = 20;
 constexpr wchar_t kUserDataBelowLocalAppData[] = L"\\Norvale\\Lockra";
 constexpr wchar_t kNotInstalledMessage[] = L"Norvale Lockra n\u2019est pas install\u00e9 dans ce dossier.";
 
-bool IsLink(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// True when a folder between `dir` and the named item is a junction or link:
-// deleting through it would reach whatever it points to.
+// True when a folder between `dir` and the named item is a link: removing
+// through it would reach whatever it points to.
 bool ReachedThroughLink(const std::wstring& dir, const std::wstring& name) {
   for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1))
-    if (IsLink(dir + L"\\" + name.substr(0, at))) return true;
+    if (IsLinkAt(dir + L"\\" + name.substr(0, at))) return true;
   return false;
 }
 
-// The recorded files, then the recorded folders deepest first and the
-// installation folder, each only when nothing else is left in it.
-void RemoveRecordedItems(const std::wstring& dir, const InstallRecord& record) {
-  for (const std::wstring& file : record.files) {
-    if (ReachedThroughLink(dir, file)) continue;
-    const std::wstring path = dir + L"\\" + file;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
-  }
-  RemoveEmptyFolders(dir, record.folders, ReachedThroughLink);
-  RemoveDirectoryW(dir.c_str());
+bool IsUninstaller(const std::wstring& name) {
+  return CompareStringOrdinal(name.c_str(), -1, kUninstallerName, -1, TRUE) == CSTR_EQUAL;
 }
 
-// The product's programs are ended: everything running from its folder when
-// the folder is wholly its own, else only its own files.
-void CloseProductPrograms(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
-  if (wholeFolder) return CloseRunningCopies(dir, kGraceMs);
-  std::vector<std::wstring> owned = record.files;
+// Everything in a folder from before records existed, as if a record listed
+// it: the files (and links) and the folders below it.
+void ListFolder(const std::wstring& dir, const std::wstring& prefix, InstallRecord* items) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\" + prefix + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L".." || (prefix.empty() && name == kUninstallJournalName)) continue;
+    const std::wstring relative = prefix + name;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkAt(dir + L"\\" + relative)) {
+      items->folders.push_back(relative);
+      ListFolder(dir, relative + L"\\", items);
+    } else {
+      items->files.push_back(relative);
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+// The product's programs are ended: everything running from its folder for a
+// folder from before records existed, else only its own files.
+void CloseProductPrograms(const std::wstring& dir, const UninstallJournal& journal) {
+  if (journal.wholeFolder) return CloseRunningCopies(dir, kGraceMs);
+  std::vector<std::wstring> owned = journal.items.files;
   MergeNames(&owned, {kProductExe});
   CloseRunningFiles(FullPaths(dir, owned), kGraceMs);
 }
 
-void RemoveProductFiles(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
-  if (wholeFolder)
-    RemoveTree(dir);
-  else if (record.valid)
-    RemoveRecordedItems(dir, record);
+// The files to remove now: all of them but the uninstaller when `allButLast`.
+void RemoveFiles(const std::wstring& dir, const UninstallJournal& journal, bool allButLast) {
+  for (const std::wstring& file : journal.items.files)
+    if (!(allButLast && IsUninstaller(file)) && !ReachedThroughLink(dir, file)) RemoveFile(dir + L"\\" + file);
 }
 
-// What the removal should have taken and did not: the folder when it was
-// wholly the product's, else the recorded files still there (those behind a
-// link are left on purpose and do not count).
-std::vector<std::wstring> LeftBehind(const std::wstring& dir, const InstallRecord& record, bool wholeFolder) {
+// The listed files that are still there (those behind a link are left on
+// purpose and do not count, nor do links the system cannot remove alone).
+std::vector<std::wstring> LeftBehind(const std::wstring& dir, const UninstallJournal& journal, bool allButLast) {
   std::vector<std::wstring> left;
-  if (wholeFolder) {
-    if (FileExists(dir)) left.push_back(dir);
-  } else if (record.valid) {
-    for (const std::wstring& file : record.files)
-      if (!ReachedThroughLink(dir, file) && FileExists(dir + L"\\" + file))
-        left.push_back(dir + L"\\" + file);
+  for (const std::wstring& file : journal.items.files) {
+    const std::wstring path = dir + L"\\" + file;
+    if ((allButLast && IsUninstaller(file)) || ReachedThroughLink(dir, file) || !FileExists(path)) continue;
+    // The running uninstaller's own file, when it could not relocate, stays
+    // as it always has.
+    if (CompareStringOrdinal(path.c_str(), -1, InstallerState.selfPath.c_str(), -1, TRUE) == CSTR_EQUAL) continue;
+    if (!IsRedirected(path)) left.push_back(path);
   }
   return left;
+}
+
+// Removes the listed files, retrying for a while (a copy of the product that
+// was only starting when the programs were closed, or a file the system
+// releases a moment after its program ended). What stays is returned.
+std::vector<std::wstring> RemoveWithRetries(const std::wstring& dir, const UninstallJournal& journal,
+                                            bool allButLast, bool closePrograms) {
+  RemoveFiles(dir, journal, allButLast);
+  std::vector<std::wstring> left = LeftBehind(dir, journal, allButLast);
+  for (int round = 0; round < kRemovalRounds && !left.empty(); ++round) {
+    Sleep(kRemovalRoundMs);
+    if (closePrograms) {
+      AskTrayToQuit();
+      CloseProductPrograms(dir, journal);
+    }
+    RemoveFiles(dir, journal, allButLast);
+    left = LeftBehind(dir, journal, allButLast);
+  }
+  for (const std::wstring& path : left) LogLine(L"could not be removed (in use?): " + path);
+  return left;
+}
+
+// The folders the product made, deepest first, then the installation folder,
+// each only once nothing is left in it; whatever is left is named in the log.
+void RemoveFolders(const std::wstring& dir, const UninstallJournal& journal) {
+  RemoveTree(dir + L"\\" + kRollbackFolderName);
+  RemoveEmptyFolders(dir, journal.items.folders, ReachedThroughLink);
+  if (RemoveEmptyFolder(dir)) {
+    LogFolderRemoval(dir, true);
+    return;
+  }
+  size_t lines = 0;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L".." || name == kUninstallJournalName) continue;
+      if (lines++ < kMaxKeptLines) LogLine(L"kept (not installed by the product): " + dir + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  if (lines > kMaxKeptLines) LogFormat(L"kept: %zu more", lines - kMaxKeptLines);
+  LogLine(L"the folder stays, with what the product did not install: " + dir);
+}
+
+void RemoveRegistration(const UninstallJournal& journal) {
+  if (!journal.registration) return;
+  SetStatus(L"Suppression des raccourcis\u2026");
+  DeleteShortcut(StartMenuShortcutPath());
+  DeleteAutoStartValue();
+  DeleteShortcut(DesktopShortcutPath());
+  DeleteUninstallEntry();
+}
+
+// What an uninstall will remove, from the record (or, for a folder from
+// before records existed, what it holds when it is the registered one).
+// Not valid when the folder is not the product's to touch.
+UninstallJournal PlanUninstall(const std::wstring& dir) {
+  UninstallJournal journal;
+  const InstallRecord record = ReadInstallRecord(dir);
+  const bool registered = IsRegisteredInstallLocation(dir);
+  // An old uninstaller run elsewhere leaves the current installation's
+  // registration alone.
+  journal.registration = registered || !UninstallEntryExists();
+  if (record.valid) {
+    journal.items = record;
+  } else if (registered && FileExists(dir + L"\\" + kProductExe) && IsSafeToRemove(dir)) {
+    journal.wholeFolder = true;
+    journal.items.valid = true;
+    ListFolder(dir, L"", &journal.items);
+  } else {
+    return journal;
+  }
+  MergeNames(&journal.items.files, {kUninstallerName, kInstallRecordName});
+  journal.valid = true;
+  return journal;
+}
+
+std::wstring CannotRemoveMessage(const std::wstring& dir, const std::vector<std::wstring>& left) {
+  const std::wstring first = left.front().substr(dir.size() + 1);
+  return L"Impossible de supprimer " + first +
+         (left.size() > 1 ? L" (et " + std::to_wstring(left.size() - 1) + L" autre(s))" : std::wstring()) +
+         L" : le fichier est peut-\u00eatre utilis\u00e9. Fermez-le puis relancez la d\u00e9sinstallation.";
+}
+
+bool Fail(const std::wstring& message) {
+  SetErrorText(message);
+  ReportVerdict(false);
+  return false;
 }
 
 }  // namespace
@@ -88,69 +187,84 @@ std::wstring UserDataFolder() {
   return localAppData + kUserDataBelowLocalAppData;
 }
 
+bool FinishInterruptedUninstall(const std::wstring& dir) {
+  const UninstallJournal journal = ReadUninstallJournal(dir);
+  if (!journal.valid) return true;
+  LogLine(L"an uninstall that stopped part-way is finished first: " + dir);
+  if (!RemoveWithRetries(dir, journal, false, false).empty()) return false;
+  DeleteUninstallJournal(dir);
+  RemoveFolders(dir, journal);
+  return true;
+}
+
 bool RunUninstall() {
   const std::wstring& dir = InstallerState.installDir;
   // A damaged setup file is never an uninstaller, and a folder without the
   // product is not the product's to touch: nothing changes in either case.
   if (InstallerState.damagedPackage) {
     LogLine(L"damaged setup file (its package is missing or unreadable): nothing changed");
-    SetErrorText(kDamagedSetupMessage);
+    return Fail(kDamagedSetupMessage);
+  }
+  if (!TakeSetupLockForRun()) {
+    ReportVerdict(false);
     return false;
   }
-  if (!TakeSetupLockForRun()) return false;
   // An install that a crash interrupted is undone first, so that what is
   // judged below is what the product really owns.
-  RecoverInterruptedInstall(dir);
-  const InstallRecord record = ReadInstallRecord(dir);
-  const std::wstring exePath = dir + L"\\" + kProductExe;
-  if (dir.empty() || (!record.valid && !FileExists(exePath))) {
-    LogLine(L"no product in this folder: nothing changed");
-    SetErrorText(kNotInstalledMessage);
-    return false;
+  if (!dir.empty() && !RecoverInterruptedInstall(dir)) {
+    LogLine(L"an interrupted install could not be undone: nothing changed");
+    return Fail(std::wstring(L"Impossible de terminer l\u2019installation pr\u00e9c\u00e9dente : fermez ") +
+                kProductName + L" puis r\u00e9essayez.");
   }
-  // The whole folder goes only when the product made it; a folder from
-  // before records existed, only when it is the registered one. The folder
-  // guard has the last word either way.
-  const bool registered = IsRegisteredInstallLocation(dir);
-  const bool wholeFolder = (record.valid ? record.createdFolder : registered) && IsSafeToRemove(dir);
-  // An old uninstaller run elsewhere leaves the current installation's
-  // registration alone.
-  const bool registration = registered || !UninstallEntryExists();
+  // A registered folder from before records existed that is far broader
+  // than the product (a profile, a drive root): nothing in it is deleted,
+  // everything else is done.
+  if (!dir.empty() && !ReadUninstallJournal(dir).valid && !ReadInstallRecord(dir).valid &&
+      IsRegisteredInstallLocation(dir) && FileExists(dir + L"\\" + kProductExe) && !IsSafeToRemove(dir)) {
+    AskTrayToQuit();
+    CloseRunningFiles({dir + L"\\" + kProductExe}, kGraceMs);
+    RemoveRegistration(UninstallJournal{true, false, true, {}});
+    LogFolderRemoval(dir, false);
+    InstallerState.bytesTotal.store(100);
+    InstallerState.bytesDone.store(100);
+    SetStatus(L"Termin\u00e9");
+    ReportVerdict(true);
+    return true;
+  }
+  // An uninstall that stopped part-way carries on from its journal; a new
+  // one writes its journal before it changes anything.
+  UninstallJournal journal = ReadUninstallJournal(dir);
+  if (journal.valid) {
+    LogLine(L"an uninstall that stopped part-way is taken up again");
+  } else {
+    journal = dir.empty() ? UninstallJournal() : PlanUninstall(dir);
+    if (!journal.valid) {
+      LogLine(FileExists(dir + L"\\" + kProductExe)
+                  ? L"no record and not the registered folder: nothing changed in " + dir
+                  : L"no product in this folder: nothing changed");
+      return Fail(kNotInstalledMessage);
+    }
+    if (!WriteUninstallJournal(dir, journal)) {
+      LogLine(L"the uninstall journal could not be written: nothing changed");
+      return Fail(L"Impossible de modifier le dossier d\u2019installation : rien n\u2019a \u00e9t\u00e9 "
+                  L"d\u00e9sinstall\u00e9.");
+    }
+  }
 
   AskTrayToQuit();
-  CloseProductPrograms(dir, record, wholeFolder);
+  CloseProductPrograms(dir, journal);
 
-  SetStatus(L"Suppression des raccourcis\u2026");
-  if (registration) {
-    DeleteShortcut(StartMenuShortcutPath());
-    DeleteAutoStartValue();
-    DeleteShortcut(DesktopShortcutPath());
-    DeleteUninstallEntry();
-  }
-
+  // The product's files first, the uninstaller last: the entry in the list
+  // of installed applications keeps working until the files are gone.
   SetStatus(L"Suppression des fichiers\u2026");
   InstallerState.bytesTotal.store(100);
-  RemoveProductFiles(dir, record, wholeFolder);
-  // A copy of the product that was only starting when the programs were
-  // closed (the relaunch at the end of an update just before) escaped them
-  // and holds its file; so can a file the system releases a moment after
-  // its program ended. Close and remove again for a short while.
-  for (int round = 0; round < kRemovalRounds && !LeftBehind(dir, record, wholeFolder).empty(); ++round) {
-    Sleep(kRemovalRoundMs);
-    AskTrayToQuit();
-    CloseProductPrograms(dir, record, wholeFolder);
-    RemoveProductFiles(dir, record, wholeFolder);
+  const std::vector<std::wstring> left = RemoveWithRetries(dir, journal, true, true);
+  if (!left.empty()) {
+    LogLine(L"the uninstall stopped: what is left is listed in " + dir + L"\\" + kUninstallJournalName);
+    return Fail(CannotRemoveMessage(dir, left));
   }
-  if (!wholeFolder)
-    for (const std::wstring& path : LeftBehind(dir, record, wholeFolder))
-      LogLine(L"could not be removed (in use?): " + path);
-  if (wholeFolder)
-    LogFolderRemoval(dir, true);
-  else
-    LogLine((record.valid ? L"only the recorded files and folders removed from: "
-                          : L"no record and not the registered folder: nothing deleted in ") +
-            dir);
   InstallerState.bytesDone.store(60);
+  RemoveRegistration(journal);
 
   if (InstallerState.removeUserData) {
     SetStatus(L"Suppression de vos donn\u00e9es\u2026");
@@ -158,7 +272,19 @@ bool RunUninstall() {
     if (!userData.empty()) RemoveTree(userData);
     LogFolderRemoval(userData, !userData.empty());
   }
+
+  // The first process, when it waits, learns the result now; its own file
+  // goes once it has ended.
+  ReportVerdict(true);
+  WaitForFirstProcessEnd();
+  const bool whole = RemoveWithRetries(dir, journal, false, false).empty();
+  if (whole) DeleteUninstallJournal(dir);
+  RemoveFolders(dir, journal);
   InstallerState.bytesDone.store(100);
+  if (!whole) {
+    SetErrorText(CannotRemoveMessage(dir, LeftBehind(dir, journal, false)));
+    return false;
+  }
   SetStatus(L"Termin\u00e9");
   return true;
 }

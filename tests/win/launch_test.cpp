@@ -256,6 +256,7 @@ TEST(SetupProgram, StartsAndTakesTheUninstallPathWithoutPackage) {
   ASSERT_TRUE(CopyFileW(stub.c_str(), (target + L"\\Norvale-Lockra.exe").c_str(), FALSE));
   InstallRecord record;
   record.createdFolder = true;
+  record.files = {L"Norvale-Lockra.exe", kInstallRecordName};
   ASSERT_TRUE(WriteInstallRecord(target, record));
   // A real update always carries a package: without one nothing changes.
   EXPECT_EQ(RunAndWait(L"\"" + exe + L"\" /S /update /dir=\"" + target + L"\""), 1);

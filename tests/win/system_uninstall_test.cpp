@@ -8,6 +8,7 @@
 #include "system/registration.h"
 #include "system/sequences.h"
 #include "system/shortcuts.h"
+#include "system/uninstall_journal.h"
 #include "system_test_util.h"
 
 using namespace systest;
@@ -140,10 +141,9 @@ TEST_F(UninstallTest, BroadFoldersAreLeftAlone) {
   }
 }
 
-// A folder that held the user's files before the install: only what the
-// record names goes, and the folders an install made once they are empty.
-// With "folder created: yes" the whole folder goes, the product's own
-// caches included.
+// Whether the install made the folder or not, only what the record names
+// goes, and the folders an install made once they are empty: the user's
+// files stay (a notes file in the default folder, a folder made in it).
 TEST_F(UninstallTest, RecordDecidesWhatGoes) {
   for (bool created : {false, true}) {
     LayOutProduct();
@@ -162,10 +162,6 @@ TEST_F(UninstallTest, RecordDecidesWhatGoes) {
     ASSERT_TRUE(WriteInstallRecord(dir, record));
     EXPECT_TRUE(RunUninstall());
     ExpectRegistrationGone();
-    if (created) {
-      EXPECT_FALSE(FileExists(dir));
-      continue;
-    }
     EXPECT_EQ(ReadFileText(dir + L"\\mes notes.txt"), "\xc3\xa0 garder");
     EXPECT_EQ(ReadFileText(dir + L"\\photos\\\u65e5\u672c.jpg"), "jpg");
     EXPECT_EQ(ReadFileText(dir + L"\\ui\\mien.css"), "a{}");
@@ -197,7 +193,7 @@ TEST_F(UninstallTest, FileLetGoShortlyAfterIsStillRemoved) {
     EXPECT_TRUE(RunUninstall());
     letGo.join();
     EXPECT_FALSE(FileExists(dir + L"\\ui\\index.html")) << created;
-    EXPECT_EQ(FileExists(dir + L"\\mes notes.txt"), !created);
+    EXPECT_TRUE(FileExists(dir + L"\\mes notes.txt")) << created;
     RemoveTree(dir);
     CreateDirectories(dir);
   }
@@ -229,11 +225,96 @@ TEST_F(UninstallTest, OnlyTheRegisteredFolderTakesTheRegistrationAlong) {
   EXPECT_TRUE(FileExists(DesktopShortcutPath()));
   EXPECT_TRUE(FileExists(dir + L"\\Norvale-Lockra.exe"));
 
-  // Without a record, a folder that is not the registered one keeps its files.
-  DeleteFileW((other + L"\\" + kInstallRecordName).c_str());
+  // Without a record, a folder that is not the registered one keeps its
+  // files, and the run says nothing was uninstalled.
+  CreateDirectories(other);
   ASSERT_TRUE(CopyFileW(StandinExe().c_str(), (other + L"\\Norvale-Lockra.exe").c_str(), FALSE));
-  EXPECT_TRUE(RunUninstall());
+  EXPECT_FALSE(RunUninstall());
   EXPECT_TRUE(FileExists(other + L"\\Norvale-Lockra.exe"));
+}
+
+// What an install leaves, with its record (uninstall.exe included), and a
+// file of the user's beside it.
+InstallRecord RecordedProduct(const std::wstring& dir) {
+  WriteFileText(dir + L"\\uninstall.exe", "MZ");
+  WriteFileText(dir + L"\\mes notes.txt", "\xc3\xa0 garder");
+  InstallRecord record;
+  record.createdFolder = true;
+  record.folders = {L"ui"};
+  record.files = {L"Norvale-Lockra.exe", L"ui\\index.html", L"lecture-seule.txt", kUninstallerName,
+                  kInstallRecordName};
+  EXPECT_TRUE(WriteInstallRecord(dir, record));
+  return record;
+}
+
+void ExpectOnlyTheUsersFileLeft(const std::wstring& dir) {
+  EXPECT_EQ(ReadFileText(dir + L"\\mes notes.txt"), "\xc3\xa0 garder");
+  for (const wchar_t* gone : {L"Norvale-Lockra.exe", L"ui", L"lecture-seule.txt", L"uninstall.exe",
+                              kInstallRecordName, kUninstallJournalName})
+    EXPECT_FALSE(FileExists(dir + L"\\" + gone)) << Narrow(gone);
+}
+
+// A product file held open past the retries: the run fails and says which,
+// the registration and the uninstaller stay so that the entry still works;
+// once the file is let go, the same uninstall finishes.
+TEST_F(UninstallTest, HeldFileFailsThenTheRerunFinishes) {
+  LayOutProduct();
+  RecordedProduct(dir);
+  HANDLE held =
+      CreateFileW((dir + L"\\ui\\index.html").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(RunUninstall());
+  EXPECT_NE(ErrorText().find(L"index.html"), std::wstring::npos) << Narrow(ErrorText());
+  EXPECT_TRUE(KeyExists(kUninstallKey));
+  EXPECT_TRUE(FileExists(StartMenuShortcutPath()));
+  EXPECT_TRUE(FileExists(dir + L"\\uninstall.exe"));
+  EXPECT_TRUE(ReadUninstallJournal(dir).valid);
+  EXPECT_FALSE(FileExists(dir + L"\\Norvale-Lockra.exe"));
+  CloseHandle(held);
+  EXPECT_TRUE(RunUninstall());
+  ExpectRegistrationGone();
+  ExpectOnlyTheUsersFileLeft(dir);
+}
+
+// An uninstall stopped hard at each point leaves what the next one needs:
+// the journal, written before the first change and removed last.
+TEST_F(UninstallTest, HardStopAtAnyPointThenTheUninstallAgain) {
+  enum Stop { BeforeAnyChange, AfterTheFiles, AfterTheRegistration, AfterTheUninstaller };
+  for (Stop stop : {BeforeAnyChange, AfterTheFiles, AfterTheRegistration, AfterTheUninstaller}) {
+    LayOutProduct();
+    UninstallJournal journal;
+    journal.valid = journal.registration = true;
+    journal.items = RecordedProduct(dir);
+    ASSERT_TRUE(WriteUninstallJournal(dir, journal));
+    if (stop >= AfterTheFiles)
+      for (const wchar_t* file : {L"Norvale-Lockra.exe", L"ui\\index.html", L"lecture-seule.txt",
+                                  kInstallRecordName}) {
+        SetFileAttributesW((dir + L"\\" + file).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW((dir + L"\\" + file).c_str());
+      }
+    if (stop >= AfterTheRegistration) {
+      DeleteUninstallEntry();
+      DeleteShortcut(StartMenuShortcutPath());
+    }
+    if (stop >= AfterTheUninstaller) DeleteFileW((dir + L"\\uninstall.exe").c_str());
+    EXPECT_TRUE(RunUninstall()) << stop;
+    ExpectRegistrationGone();
+    ExpectOnlyTheUsersFileLeft(dir);
+    RemoveTree(dir);
+    CreateDirectories(dir);
+  }
+}
+
+// An install into a folder where an uninstall stopped part-way finishes that
+// uninstall first: the new record owns nothing of the old one by mistake.
+TEST_F(UninstallTest, InterruptedUninstallIsFinishedBeforeAnInstall) {
+  UninstallJournal journal;
+  journal.valid = true;
+  journal.items = RecordedProduct(dir);
+  ASSERT_TRUE(WriteUninstallJournal(dir, journal));
+  ASSERT_TRUE(CopyFileW(StandinExe().c_str(), (dir + L"\\Norvale-Lockra.exe").c_str(), FALSE));
+  EXPECT_TRUE(FinishInterruptedUninstall(dir));
+  ExpectOnlyTheUsersFileLeft(dir);
 }
 
 }  // namespace
