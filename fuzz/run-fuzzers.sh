@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the LZMS fuzz targets with libFuzzer and the address and undefined-
+# Builds the LZMS and text-record fuzz targets with libFuzzer and the address and undefined-
 # behaviour sanitizers, then runs each for a while (FUZZ_SECONDS, default 30)
 # from a copy of its committed seed corpus. Exits non-zero on any finding.
 set -euo pipefail
@@ -12,10 +12,14 @@ FLAGS=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 CODEC=("$ROOT"/codec/*.cpp)
 
 status=0
-for target in lzms_decode lzms_container lzms_roundtrip; do
+for target in lzms_decode lzms_container lzms_roundtrip text_record; do
   bin="$OUT/${target}_fuzzer"
   echo "== building $target"
-  clang++ "${FLAGS[@]}" "$ROOT/fuzz/${target}_fuzzer.cpp" "${CODEC[@]}" -o "$bin"
+  case "$target" in
+    text_record) SOURCES=("$ROOT/system/text_record.cpp") ;;
+    *) SOURCES=("${CODEC[@]}") ;;
+  esac
+  clang++ "${FLAGS[@]}" "$ROOT/fuzz/${target}_fuzzer.cpp" "${SOURCES[@]}" -o "$bin"
   work="$OUT/${target}_corpus"
   rm -rf "$work" "$OUT/${target}_findings"
   mkdir -p "$work" "$OUT/${target}_findings"
