@@ -84,7 +84,7 @@ void AdoptVerdictChannel() {
   SetHandleInformation(firstProcess, HANDLE_FLAG_INHERIT, 0);
 }
 
-bool FirstProcessWaits() { return firstProcess != nullptr && !reported; }
+unsigned long FirstProcessId() { return firstProcess ? GetProcessId(firstProcess) : 0; }
 
 void ReportVerdict(bool ok) {
   if (!firstProcess || reported) return;

@@ -22,8 +22,9 @@ int AwaitVerdict(HANDLE copy, DWORD waitMs);
 // The copy, first: takes the handles named by the variable (and only handles
 // that are what they claim to be).
 void AdoptVerdictChannel();
-// The copy: whether a first process waits for the verdict.
-bool FirstProcessWaits();
+// The copy: the first process's id (0 when none waits), which the closing of
+// the product's programs must spare: it is the uninstaller itself.
+unsigned long FirstProcessId();
 // The copy: reports the result once (later calls do nothing).
 void ReportVerdict(bool ok);
 // The copy: waits (bounded) for the first process to end, so that its file can go.

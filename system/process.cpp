@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "app/verdict.h"
 #include "app/state.h"
 
 namespace {
@@ -57,8 +58,10 @@ static void CloseProcessesMatching(const std::function<bool(const std::wstring& 
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     const DWORD self = GetCurrentProcessId();
+    // The uninstaller that waits for this copy's verdict is never ended.
+    const DWORD waiting = FirstProcessId();
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-      if (entry.th32ProcessID == self) continue;
+      if (entry.th32ProcessID == self || (waiting != 0 && entry.th32ProcessID == waiting)) continue;
       HANDLE process = OpenProcess(kProcessAccess, FALSE, entry.th32ProcessID);
       if (!process) continue;
       wchar_t image[kImagePathChars];

@@ -9,7 +9,7 @@ UDIR="$(unix_path "$DIR")"
 from=$(($(demo_log_lines) + 1))
 echo "--- \"$DIR\\uninstall.exe\" /uninstall /S /log=\"$DEMO_LOG_WIN\""
 run_line "\"$DIR\\uninstall.exe\" /uninstall /S /log=\"$DEMO_LOG_WIN\""
-echo "exit code: $? (the work goes on in a copy in the temporary folder)"
+echo "exit code: $? (the verdict of its copy in the temporary folder, which does the work)"
 end=$((SECONDS + 60))
 while [ "$SECONDS" -lt "$end" ] && { [ -e "$UDIR" ] || reg_key_exists "$UNINSTALL_KEY"; }; do sleep 0.5; done
 sleep 4

@@ -65,8 +65,8 @@ done
 # --- uninstall from the folder: relocated, both processes in one log -----------
 from=$(($(lines) + 1))
 run_line "\"$DIR\\uninstall.exe\" /S /log=\"$LOG_WIN\""
-for _ in $(seq 1 150); do  # the copy's last line
-  part "$from" | grep -q 'result: exit code' && break
+for _ in $(seq 1 150); do  # the last lines of both: the first process's, then its copy's
+  [ "$(part "$from" | grep -c 'result: exit code')" -ge 2 ] && break
   sleep 0.2
 done
 uninstall="$(part "$from")"
@@ -74,7 +74,8 @@ check "uninstall log: the relocation, with the log handed on" has "$uninstall" "
 pids=$(grep -aF 'uninstall, silent' <<<"$uninstall" | sed -E 's/^[^[]*\[([0-9]+)\].*/\1/' | sort -u | wc -l)
 check "uninstall log: two processes (the uninstaller and its copy) started ($pids)" [ "$pids" -eq 2 ]
 for want in "registry: removed HKCU\\$UNINSTALL_KEY" "registry: removed HKCU\\$RUN_KEY\\Norvale Lockra" \
-  "shortcut: removed " "folder removed: $DIR" "self-deletion: " "result: exit code 0"; do
+  "shortcut: removed " "folder removed: $DIR" "self-deletion: " "the relocated copy reports: uninstalled" \
+  "result: exit code 0"; do
   check "uninstall log has: $want" has "$uninstall" "$want"
 done
 check "the folder is gone" [ ! -e "$UDIR" ]

@@ -5,6 +5,8 @@
 #   elsewhere, and a product file replaced by a link: the quiet uninstall
 #   command's first process ends with 0 only once the uninstall is done; the
 #   user's files and every link's target survive;
+# - a folder of the user's registered by an older version, installed over
+#   without /dir=: the uninstall keeps the user's document;
 # - the data folder as a link, removed from the window: its target survives;
 # - an update stopped while the old ui folder cannot be renamed, then a run
 #   that fails the same way: the installed ui files are all still there;
@@ -25,7 +27,7 @@ REAL_WIN="$(known localappdata)\\Programs\\Norvale Lockra"
 REAL="$(unix_path "$REAL_WIN")"
 START_LNK="$(unix_path "$(known programs)\\Norvale Lockra.lnk")"
 ELSE="$C/Ailleurs"
-quiet_uninstall() { run_line "$(reg_value "$UNINSTALL_KEY" QuietUninstallString | cut -f3)"; }
+quiet_uninstall() { run_line "$(reg_value "$UNINSTALL_KEY" QuietUninstallString | cut -f3) $*"; }
 
 # --- default folder: the user's files and links ----------------------------------
 run_setup "/S" || fail "default install"
@@ -40,9 +42,11 @@ ln -s "$ELSE/cible.txt" "$REAL/lien-fichier.txt"
 ln -s "$ELSE/vide" "$REAL/lien-vide"
 ln -s "$ELSE/plein" "$REAL/ui/lien-plein"
 rm "$REAL/LISEZMOI.txt" && ln -s "$ELSE/autre.exe" "$REAL/LISEZMOI.txt"
-quiet_uninstall
+rm -f "$C/cas.log"
+quiet_uninstall '/log=C:\cas.log'
 rc=$?
 check "the first process of the quiet uninstall exits with 0 (got $rc)" [ "$rc" -eq 0 ]
+check "it exited with its copy's verdict" grep -q 'the relocated copy reports: uninstalled' "$C/cas.log"
 check "when it ends, the entry is gone" bash -c '! "$0" reg query "HKCU\\$1" >/dev/null 2>&1' "$WINE64" "$UNINSTALL_KEY"
 check "when it ends, the product's files are gone" bash -c '[ ! -e "$0/Norvale-Lockra.exe" ] && [ ! -e "$0/ui/index.html" ] && [ ! -e "$0/install-record.txt" ]' "$REAL"
 for _ in $(seq 1 50); do [ -e "$REAL/uninstall.exe" ] || break; sleep 0.2; done
@@ -50,6 +54,18 @@ check "then uninstall.exe goes too" [ ! -e "$REAL/uninstall.exe" ]
 check "the user's files stay" bash -c '[ "$(cat "$0/mes notes.txt")" = "à moi" ] && [ -f "$0/mes documents/a.txt" ] && [ -f "$0/ui/mien.css" ]' "$REAL"
 check "every link's target stays" bash -c '[ "$(cat "$0/cible.txt")" = cible ] && [ -d "$0/vide" ] && [ -f "$0/plein/p.txt" ] && [ "$(cat "$0/autre.exe")" = exe ]' "$ELSE"
 rm -rf "$REAL"
+
+# --- a folder of the user's that an older version registered ------------------------
+OLD="$C/Mes programmes"
+rm -rf "$OLD" && mkdir -p "$OLD" && cp "$NORVALE_OUT/product/Norvale-Lockra.exe" "$OLD/" && printf doc >"$OLD/mon document.txt"
+"$WINE64" reg add "HKCU\\$UNINSTALL_KEY" /v InstallLocation /d 'C:\Mes programmes' /f >/dev/null 2>&1
+run_setup "/S" || fail "install into the registered folder"
+check "the install does not take that folder as its own" grep -q '^folder created: no' "$OLD/install-record.txt"
+quiet_uninstall
+for _ in $(seq 1 50); do [ -e "$OLD/uninstall.exe" ] || break; sleep 0.2; done
+check "its uninstall keeps the user's document" [ "$(cat "$OLD/mon document.txt" 2>/dev/null)" = doc ]
+check "and removes the product" [ ! -e "$OLD/Norvale-Lockra.exe" ]
+rm -rf "$OLD"
 
 # --- the data folder as a link, removed from the window -----------------------------
 DATA="$(unix_path "$(known localappdata)\\Norvale\\Lockra")"

@@ -35,6 +35,7 @@ TEST(SetupLock, SilentRunWaitsThenChangesNothing) {
   ASSERT_TRUE(CopyFileW(stub.c_str(), (dir + L"\\Norvale-Lockra.exe").c_str(), FALSE));
   InstallRecord record;
   record.createdFolder = true;
+  record.files = {L"Norvale-Lockra.exe", kInstallRecordName};
   ASSERT_TRUE(WriteInstallRecord(dir, record));
   const std::wstring copy = FreshFolder(L"verrou\\ailleurs") + L"\\uninstall.exe";
   ASSERT_TRUE(CopyFileW(stub.c_str(), copy.c_str(), FALSE));
