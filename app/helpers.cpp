@@ -133,7 +133,8 @@ void RemoveTree(const std::wstring& folder) {
       const wchar_t* name = data.cFileName;
       if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
       std::wstring child = folder + L"\\" + name;
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         RemoveTree(child);
       else
         RemoveFile(child);

@@ -291,7 +291,8 @@ int RunSetup(const wchar_t* line) {
   // only once it holds the lock, which its copy then inherits.
   if (InstallerState.mode == Uninstall && !fromTemp && !InstallerState.damagedPackage &&
       _wcsicmp(ParentDirectory(InstallerState.selfPath).c_str(), InstallerState.installDir.c_str()) == 0 &&
-      FolderHoldsProduct(InstallerState.installDir) && TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
+      FolderHoldsProduct(InstallerState.installDir) &&
+      TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
     const int code = Relocate();
     if (code >= 0) {
       CoUninitialize();

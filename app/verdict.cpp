@@ -90,7 +90,8 @@ void ReportVerdict(bool ok) {
   if (!firstProcess || reported) return;
   reported = true;
   SetEvent(ok ? success : failure);
-  LogLine(ok ? L"verdict sent to the first process: uninstalled" : L"verdict sent to the first process: failed");
+  LogLine(ok ? L"verdict sent to the first process: uninstalled"
+             : L"verdict sent to the first process: failed");
 }
 
 void WaitForFirstProcessEnd() {

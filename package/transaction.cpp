@@ -175,8 +175,9 @@ void CleanRollbackFolder(const std::wstring& dir, bool folderCreated) {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L".." || name == kJournalName) continue;
       // A journal's temporary copy that a crash left before its rename.
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.rfind(std::wstring(kJournalName) + L".", 0) == 0 &&
-          name.size() > 4 && name.compare(name.size() - 4, 4, L".new") == 0)
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          name.rfind(std::wstring(kJournalName) + L".", 0) == 0 && name.size() > 4 &&
+          name.compare(name.size() - 4, 4, L".new") == 0)
         DeleteFileW((root + L"\\" + name).c_str());
       if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
           name.find_first_not_of(L"0123456789") == std::wstring::npos)
@@ -235,7 +236,8 @@ bool BeginInstallTransaction(const std::wstring& dir, const std::vector<std::wst
   SetFileAttributesW(RollbackFolder(dir).c_str(), FILE_ATTRIBUTE_HIDDEN);
   // Journal first, truth always: until the old ui folder has really moved,
   // the journal says it has not and names nothing below it.
-  if (!IsFolder(AttemptFolder(current)) || !WriteFileReplacing(JournalPath(dir), JournalText(current, false))) {
+  if (!IsFolder(AttemptFolder(current)) ||
+      !WriteFileReplacing(JournalPath(dir), JournalText(current, false))) {
     Discard(current);
     SetErrorText(L"Installateur endommag\u00e9 ou disque plein : t\u00e9l\u00e9chargez-le de nouveau.");
     return false;

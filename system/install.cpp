@@ -77,7 +77,7 @@ Ownership JudgeOwnership(const std::wstring& dir) {
 // and the temporary names of the journal and the record.
 constexpr size_t kMaxFilePath = 259;
 constexpr size_t kMaxFolderPath = 247;
-constexpr size_t kRollbackReserve = 18 + 20 + 1;  // ".norvale-rollback\" ATTEMPT "\"
+constexpr size_t kRollbackReserve = 18 + 20 + 1;      // ".norvale-rollback\" ATTEMPT "\"
 constexpr size_t kTemporaryNames = 18 + 12 + 20 + 7;  // ".norvale-rollback\journal.txt." TICK "-15.new"
 
 bool FolderFitsPaths(const std::wstring& dir, const std::vector<std::wstring>& names) {

@@ -110,5 +110,6 @@ std::vector<std::wstring> FoldersToCreate(const std::wstring& dir, const std::ve
 
 bool FolderHoldsProduct(const std::wstring& dir) {
   if (dir.empty()) return false;
-  return FileExists(dir + L"\\" + kProductExe) || ReadInstallRecord(dir).valid || ReadUninstallJournal(dir).valid;
+  return FileExists(dir + L"\\" + kProductExe) || ReadInstallRecord(dir).valid ||
+         ReadUninstallJournal(dir).valid;
 }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/log.h"
-#include "app/verdict.h"
 #include "app/state.h"
+#include "app/verdict.h"
 
 namespace {
 

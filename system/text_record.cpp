@@ -66,7 +66,8 @@ std::string FormatTextRecord(const std::string& title, const std::vector<std::st
                              const TextRecord& record) {
   std::string text = title + "\r\n";
   for (size_t i = 0; i < settingKeys.size(); ++i)
-    text += settingKeys[i] + ": " + (i < record.settings.size() ? record.settings[i] : std::string()) + "\r\n";
+    text +=
+        settingKeys[i] + ": " + (i < record.settings.size() ? record.settings[i] : std::string()) + "\r\n";
   for (const auto& item : record.items) text += item.first + ": " + item.second + "\r\n";
   text += "end: " + std::to_string(record.items.size()) + "\r\n";
   for (const std::string& line : record.after) text += line + "\r\n";

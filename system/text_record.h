@@ -18,9 +18,9 @@
 #include <vector>
 
 struct TextRecord {
-  std::vector<std::string> settings;                         // values, in the order of the keys
-  std::vector<std::pair<std::string, std::string>> items;    // kind, name
-  std::vector<std::string> after;                            // whole lines after "end: N"
+  std::vector<std::string> settings;                       // values, in the order of the keys
+  std::vector<std::pair<std::string, std::string>> items;  // kind, name
+  std::vector<std::string> after;                          // whole lines after "end: N"
 };
 
 std::string FormatTextRecord(const std::string& title, const std::vector<std::string>& settingKeys,

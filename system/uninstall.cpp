@@ -71,19 +71,22 @@ void CloseProductPrograms(const std::wstring& dir, const UninstallJournal& journ
 // The files to remove now: all of them but the uninstaller when `allButLast`.
 void RemoveFiles(const std::wstring& dir, const UninstallJournal& journal, bool allButLast) {
   for (const std::wstring& file : journal.items.files)
-    if (!(allButLast && IsUninstaller(file)) && !ReachedThroughLink(dir, file)) RemoveFile(dir + L"\\" + file);
+    if (!(allButLast && IsUninstaller(file)) && !ReachedThroughLink(dir, file))
+      RemoveFile(dir + L"\\" + file);
 }
 
 // The listed files that are still there (those behind a link are left on
 // purpose and do not count, nor do links the system cannot remove alone).
-std::vector<std::wstring> LeftBehind(const std::wstring& dir, const UninstallJournal& journal, bool allButLast) {
+std::vector<std::wstring> LeftBehind(const std::wstring& dir, const UninstallJournal& journal,
+                                     bool allButLast) {
   std::vector<std::wstring> left;
   for (const std::wstring& file : journal.items.files) {
     const std::wstring path = dir + L"\\" + file;
     if ((allButLast && IsUninstaller(file)) || ReachedThroughLink(dir, file) || !FileExists(path)) continue;
     // The running uninstaller's own file, when it could not relocate, stays
     // as it always has.
-    if (CompareStringOrdinal(path.c_str(), -1, InstallerState.selfPath.c_str(), -1, TRUE) == CSTR_EQUAL) continue;
+    if (CompareStringOrdinal(path.c_str(), -1, InstallerState.selfPath.c_str(), -1, TRUE) == CSTR_EQUAL)
+      continue;
     if (!IsRedirected(path)) left.push_back(path);
   }
   return left;
@@ -246,8 +249,9 @@ bool RunUninstall() {
     }
     if (!WriteUninstallJournal(dir, journal)) {
       LogLine(L"the uninstall journal could not be written: nothing changed");
-      return Fail(L"Impossible de modifier le dossier d\u2019installation : rien n\u2019a \u00e9t\u00e9 "
-                  L"d\u00e9sinstall\u00e9.");
+      return Fail(
+          L"Impossible de modifier le dossier d\u2019installation : rien n\u2019a \u00e9t\u00e9 "
+          L"d\u00e9sinstall\u00e9.");
     }
   }
 

@@ -287,8 +287,8 @@ TEST_F(UninstallTest, HardStopAtAnyPointThenTheUninstallAgain) {
     journal.items = RecordedProduct(dir);
     ASSERT_TRUE(WriteUninstallJournal(dir, journal));
     if (stop >= AfterTheFiles)
-      for (const wchar_t* file : {L"Norvale-Lockra.exe", L"ui\\index.html", L"lecture-seule.txt",
-                                  kInstallRecordName}) {
+      for (const wchar_t* file :
+           {L"Norvale-Lockra.exe", L"ui\\index.html", L"lecture-seule.txt", kInstallRecordName}) {
         SetFileAttributesW((dir + L"\\" + file).c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW((dir + L"\\" + file).c_str());
       }
