@@ -94,7 +94,7 @@ void AdvanceToNextFile(ExtractCursor* cursor) {
   cursor->handle = INVALID_HANDLE_VALUE;
   while (++cursor->index < cursor->entries.size()) {
     const PackageEntry& entry = cursor->entries[cursor->index];
-    if (MoveAsideBeforeWrite(entry.path)) cursor->handle = CreateOutputFile(entry.path);
+    if (MoveAsideBeforeWrite(cursor->transaction, entry.path)) cursor->handle = CreateOutputFile(entry.path);
     if (cursor->handle == INVALID_HANDLE_VALUE) {
       LogFailure(L"extraction: cannot create", entry.path);
       cursor->failedPath = entry.path;
@@ -122,12 +122,13 @@ bool ReadPackageEntryNames(std::vector<std::wstring>* names) {
   return true;
 }
 
-bool ExtractPayload() {
+bool ExtractPayload(const InstallTransaction* transaction) {
   HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
 
   ExtractCursor cursor;
+  cursor.transaction = transaction;
   uint32_t blockCount = 0;
   InstallerState.blockDecoders.clear();
   const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
@@ -145,7 +146,7 @@ bool ExtractPayload() {
   OpenBlockDecompressor(&decompressor);
 
   if (!cursor.entries.empty()) {
-    if (MoveAsideBeforeWrite(cursor.entries[0].path))
+    if (MoveAsideBeforeWrite(transaction, cursor.entries[0].path))
       cursor.handle = CreateOutputFile(cursor.entries[0].path);
     if (cursor.handle == INVALID_HANDLE_VALUE) {
       LogFailure(L"extraction: cannot create", cursor.entries[0].path);

@@ -14,7 +14,10 @@ struct PackageEntry {
   uint64_t size = 0;
 };
 
+struct InstallTransaction;
+
 struct ExtractCursor {
+  const InstallTransaction* transaction = nullptr;  // moves replaced files aside first
   HANDLE handle = INVALID_HANDLE_VALUE;
   size_t index = 0;  // the entry being written
   std::vector<PackageEntry> entries;

@@ -18,8 +18,12 @@ bool ReadAt(HANDLE file, uint64_t offset, void* buffer, DWORD n);
 bool ReadExact(HANDLE file, void* buffer, DWORD n);
 std::wstring Utf8ToWide(const std::string& bytes);
 
-bool ExtractPayload();
+struct InstallTransaction;
+
+// Writes every entry into installDir; each file the transaction plans as a
+// replacement is moved aside first (none without a transaction).
+bool ExtractPayload(const InstallTransaction* transaction = nullptr);
 // The names of the package's entries, relative to the installation folder,
 // read from the entry table without writing anything.
 bool ReadPackageEntryNames(std::vector<std::wstring>* names);
-bool WriteUninstaller();
+bool WriteUninstaller(const InstallTransaction* transaction = nullptr);

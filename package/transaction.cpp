@@ -36,22 +36,7 @@ namespace {
 constexpr char kFirstLine[] = "Norvale Lockra install journal, format 1";
 constexpr wchar_t kJournalName[] = L"journal.txt";
 
-struct Plan {
-  std::wstring dir;
-  std::wstring attempt;
-  bool folderCreated = false;
-  bool uiMoved = false;
-  std::vector<std::wstring> names;
-  std::vector<bool> replace;
-  std::vector<std::wstring> folders;
-  bool done = false;
-};
-
-// The transaction of this run: written by the sequence's thread before the
-// extraction starts, only read by the writer thread while it runs.
-Plan current;
-bool active = false;
-std::map<std::wstring, size_t> planned;  // upper-cased full path -> entry
+using Plan = InstallTransaction;
 
 std::wstring RollbackFolder(const std::wstring& dir) { return dir + L"\\" + kRollbackFolderName; }
 std::wstring AttemptFolder(const Plan& plan) { return RollbackFolder(plan.dir) + L"\\" + plan.attempt; }
@@ -212,10 +197,10 @@ bool Abandon(const Plan& plan) {
 
 }  // namespace
 
-bool BeginInstallTransaction(const std::wstring& dir, const std::vector<std::wstring>& names, bool moveUi) {
-  active = false;
-  planned.clear();
-  current = Plan();
+bool BeginInstallTransaction(InstallTransaction* transaction, const std::wstring& dir,
+                             const std::vector<std::wstring>& names, bool moveUi) {
+  InstallTransaction& current = *transaction;
+  current = InstallTransaction();
   current.dir = dir;
   current.attempt = std::to_wstring(GetTickCount64());
   current.folderCreated = !IsFolder(dir);
@@ -261,15 +246,17 @@ bool BeginInstallTransaction(const std::wstring& dir, const std::vector<std::wst
       return false;
     }
   }
-  for (size_t i = 0; i < current.names.size(); ++i) planned[Upper(dir + L"\\" + current.names[i])] = i;
-  active = true;
+  for (size_t i = 0; i < current.names.size(); ++i)
+    current.planned[Upper(dir + L"\\" + current.names[i])] = i;
+  current.active = true;
   return true;
 }
 
-bool MoveAsideBeforeWrite(const std::wstring& path) {
-  if (!active) return true;
-  const auto found = planned.find(Upper(path));
-  if (found == planned.end() || !current.replace[found->second] || !IsFile(path)) return true;
+bool MoveAsideBeforeWrite(const InstallTransaction* transaction, const std::wstring& path) {
+  if (!transaction || !transaction->active) return true;
+  const InstallTransaction& current = *transaction;
+  const auto found = current.planned.find(Upper(path));
+  if (found == current.planned.end() || !current.replace[found->second] || !IsFile(path)) return true;
   // A file in use refuses the rename for a while, as it would refuse a rewrite.
   for (int attempt = 0; attempt < 40; ++attempt) {
     if (MoveFileExW(path.c_str(), KeptAside(current, found->second).c_str(), 0)) return true;
@@ -278,9 +265,10 @@ bool MoveAsideBeforeWrite(const std::wstring& path) {
   return false;
 }
 
-void CommitInstallTransaction() {
-  if (!active) return;
-  active = false;
+void CommitInstallTransaction(InstallTransaction* transaction) {
+  InstallTransaction& current = *transaction;
+  if (!current.active) return;
+  current.active = false;
   // Marked done first: from here on an interruption must not bring the old
   // files back over the new ones.
   current.done = true;
@@ -288,10 +276,10 @@ void CommitInstallTransaction() {
   Finish(current);
 }
 
-void RollBackInstallTransaction() {
-  if (!active) return;
-  active = false;
-  Abandon(current);
+void RollBackInstallTransaction(InstallTransaction* transaction) {
+  if (!transaction->active) return;
+  transaction->active = false;
+  Abandon(*transaction);
 }
 
 bool RecoverInterruptedInstall(const std::wstring& dir) {

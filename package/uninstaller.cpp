@@ -8,12 +8,12 @@
 // "uninstall.exe" is the running executable cut where its package begins.
 // The signature lies beyond the cut, so the certificate-table entry that
 // points to it is cleared; every other byte is copied unchanged.
-bool WriteUninstaller() {
+bool WriteUninstaller(const InstallTransaction* transaction) {
   HANDLE self = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (self == INVALID_HANDLE_VALUE) return false;
   const std::wstring path = InstallerState.installDir + L"\\" + kUninstallerName;
-  HANDLE out = MoveAsideBeforeWrite(path) ? CreateOutputFile(path) : INVALID_HANDLE_VALUE;
+  HANDLE out = MoveAsideBeforeWrite(transaction, path) ? CreateOutputFile(path) : INVALID_HANDLE_VALUE;
   bool ok = out != INVALID_HANDLE_VALUE;
 
   std::vector<uint8_t> buffer;

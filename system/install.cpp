@@ -143,7 +143,8 @@ bool RunInstall() {
   MergeNames(&planned, {kUninstallerName, kInstallRecordName});
   const bool moveUi =
       owner.legacyOwned || (owner.earlier.valid && ContainsName(owner.earlier.folders, L"ui"));
-  bool ok = !dir.empty() && BeginInstallTransaction(dir, planned, moveUi);
+  InstallTransaction transaction;
+  bool ok = !dir.empty() && BeginInstallTransaction(&transaction, dir, planned, moveUi);
   const std::vector<std::wstring> createdFolders = FoldersToCreate(dir, names);
 
   InstallRecord record = owner.earlier;
@@ -153,24 +154,24 @@ bool RunInstall() {
   MergeNames(&record.files, names);
   MergeNames(&record.files, {kUninstallerName, kInstallRecordName});
 
-  ok = ok && ExtractPayload();
+  ok = ok && ExtractPayload(&transaction);
   LogExtractionResult(ok);
   if (ok) {
     SetStatus(L"Inscription dans Windows\u2026");
     // Without its record an uninstall could not tell the product's files from
     // the user's: an install that cannot write it has failed like one that
     // cannot write the uninstaller.
-    ok = WriteUninstaller();
+    ok = WriteUninstaller(&transaction);
     LogLine(ok ? L"uninstall.exe written" : L"uninstall.exe could not be written");
-    ok = ok && WriteInstallRecord(dir, record);
+    ok = ok && WriteInstallRecord(dir, record, &transaction);
     LogLine(ok ? L"install record written" : L"the install record could not be written");
     if (!ok) SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
   }
   if (!ok) {
-    RollBackInstallTransaction();
+    RollBackInstallTransaction(&transaction);
     LogLine(L"rolled back: the folder is as it was before this run");
   } else {
-    CommitInstallTransaction();
+    CommitInstallTransaction(&transaction);
     std::vector<std::wstring> granted = names;
     MergeNames(&granted, {kUninstallerName, kInstallRecordName});
     GrantAccess(dir, owner.ownsFolder, granted, record.folders);

@@ -73,9 +73,10 @@ InstallRecord ReadInstallRecord(const std::wstring& dir) {
   return ParseInstallRecord(text);
 }
 
-bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record) {
+bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record,
+                        const InstallTransaction* transaction) {
   const std::wstring target = dir + L"\\" + kInstallRecordName;
-  return MoveAsideBeforeWrite(target) && WriteFileReplacing(target, FormatInstallRecord(record));
+  return MoveAsideBeforeWrite(transaction, target) && WriteFileReplacing(target, FormatInstallRecord(record));
 }
 
 bool ContainsName(const std::vector<std::wstring>& names, const std::wstring& name) {

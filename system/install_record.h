@@ -25,7 +25,10 @@ InstallRecord ParseInstallRecord(const std::string& text);
 InstallRecord ReadInstallRecord(const std::wstring& dir);
 // Written under a temporary name, then renamed over the old one: a crash
 // leaves either the old record or the new one, never half of one.
-bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record);
+// Inside an install, the transaction moves the old record aside first.
+struct InstallTransaction;
+bool WriteInstallRecord(const std::wstring& dir, const InstallRecord& record,
+                        const InstallTransaction* transaction = nullptr);
 
 // Adds the names not yet in the list (compared without regard to case, as
 // Windows names are).

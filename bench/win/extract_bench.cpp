@@ -58,11 +58,13 @@ int Extract(const wchar_t* setup, const wchar_t* dir) {
   const double cpuStart = ProcessCpuSeconds();
   QueryPerformanceCounter(&start);
   std::vector<std::wstring> names;
-  bool ok = ReadPackageEntryNames(&names) && BeginInstallTransaction(dir, names, false) && ExtractPayload();
+  InstallTransaction transaction;
+  bool ok = ReadPackageEntryNames(&names) && BeginInstallTransaction(&transaction, dir, names, false) &&
+            ExtractPayload(&transaction);
   if (ok)
-    CommitInstallTransaction();
+    CommitInstallTransaction(&transaction);
   else
-    RollBackInstallTransaction();
+    RollBackInstallTransaction(&transaction);
   QueryPerformanceCounter(&end);
   const double cpu = ProcessCpuSeconds() - cpuStart;
   if (!ok) {

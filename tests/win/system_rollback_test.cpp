@@ -159,10 +159,11 @@ TEST_F(RollbackTest, ARunningProgramIsMovedAsideAndGoesWithTheNextRun) {
   HANDLE running = StartStandinIn(dir, L"--ignore-quit");
   ASSERT_NE(running, nullptr);
   ASSERT_TRUE(WaitForTrayWindows(1));
-  ASSERT_TRUE(BeginInstallTransaction(dir, {L"Norvale-Lockra.exe"}, false));
-  EXPECT_TRUE(MoveAsideBeforeWrite(exe)) << "a running program can be renamed";
+  InstallTransaction transaction;
+  ASSERT_TRUE(BeginInstallTransaction(&transaction, dir, {L"Norvale-Lockra.exe"}, false));
+  EXPECT_TRUE(MoveAsideBeforeWrite(&transaction, exe)) << "a running program can be renamed";
   WriteFileText(exe, "new version");
-  CommitInstallTransaction();
+  CommitInstallTransaction(&transaction);
   EXPECT_EQ(ReadFileText(exe), "new version");
   EndAndClose(running);
   EXPECT_TRUE(RecoverInterruptedInstall(dir));
