@@ -25,6 +25,25 @@ struct HitRegion {
   Gdiplus::RectF rect;
 };
 
+// What one element of the frame last painted is for a screen reader: a
+// text, a push button, a check button or the progress bar.
+enum AccessRole : int32_t { TextRole = 0, ButtonRole = 1, CheckRole = 2, ProgressRole = 3 };
+
+// One element of the frame last painted, in reading order: the widget id (0
+// for a text), its role, name, rectangle (layout units), whether it is
+// ticked or the default button, its Alt letter (0 for none) and, for the
+// progress bar, the percent shown.
+struct AccessItem {
+  int32_t id;
+  AccessRole role;
+  std::wstring name;
+  Gdiplus::RectF rect;
+  bool checked;
+  bool isDefault;
+  wchar_t shortcut;
+  int32_t percent;
+};
+
 // Which decoder restored a block of the package: the system's Compression
 // API, the built-in decoder (where the system has no such API), or the
 // built-in decoder after the system's had refused the block.
@@ -60,6 +79,11 @@ struct InstallerState {
   int32_t hoverId = 0;
   int32_t pressedId = 0;
   std::vector<HitRegion> hitRegions;
+  std::vector<AccessItem> accessItems;  // refilled with hitRegions by every frame
+  int32_t focusId = 0;                  // widget with the keyboard focus, 0 for none
+  bool keyboardUsed = false;            // the focus ring shows once the keyboard has been used
+  bool altHeld = false;                 // Alt letters are underlined while Alt is down
+  bool highContrast = false;            // the system's high-contrast setting, window thread
   uint64_t finishTick = 0;
   std::thread worker;
 };

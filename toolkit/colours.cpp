@@ -15,3 +15,8 @@ Gdiplus::Color MakeColor(uint32_t rgb, uint8_t alpha) {
   return Gdiplus::Color(alpha, static_cast<BYTE>((rgb >> 16) & 0xFF), static_cast<BYTE>((rgb >> 8) & 0xFF),
                         static_cast<BYTE>(rgb & 0xFF));
 }
+
+Gdiplus::Color SystemColor(int index) {
+  const COLORREF c = GetSysColor(index);
+  return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c));
+}

@@ -27,6 +27,10 @@ extern const Gdiplus::Color colorAccent;  // 0xFFEC4899
 extern const std::vector<Gdiplus::Color> accentGradient;
 inline constexpr float accentGradientAngle = 90.0f;
 
+// One of the system's colours (GetSysColor index), opaque: the colour pairs
+// of a high-contrast theme.
+Gdiplus::Color SystemColor(int index);
+
 // Colour from 0xRRGGBB and an alpha of 0-255.
 Gdiplus::Color MakeColor(uint32_t rgb, uint8_t alpha);
 
@@ -64,6 +68,11 @@ void FillRadialGlow(Gdiplus::Graphics& g, float cx, float cy, float radius, Gdip
 void DrawTextBox(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::FontFamily* family,
                  float size, int style, Gdiplus::Color color, const Gdiplus::RectF& rect,
                  Gdiplus::StringAlignment alignment, Gdiplus::StringAlignment lineAlignment, bool wrap);
+// Underlines the first letter of a text drawn by DrawTextBox with the same
+// arguments (the Alt letter of a widget).
+void UnderlineFirstLetter(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::FontFamily* family,
+                          float size, int style, Gdiplus::Color color, const Gdiplus::RectF& rect,
+                          Gdiplus::StringAlignment alignment, Gdiplus::StringAlignment lineAlignment);
 // The string format of DrawTextBox: alignments, wrap or a single line, trimming.
 void SetTextBoxFormat(Gdiplus::StringFormat& format, Gdiplus::StringAlignment alignment,
                       Gdiplus::StringAlignment lineAlignment, bool wrap);

@@ -15,6 +15,27 @@ void DrawTextBox(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::
   g.DrawString(text.c_str(), -1, &font, rect, &format, &brush);
 }
 
+void UnderlineFirstLetter(Gdiplus::Graphics& g, const std::wstring& text, const Gdiplus::FontFamily* family,
+                          float size, int style, Gdiplus::Color color, const Gdiplus::RectF& rect,
+                          Gdiplus::StringAlignment alignment, Gdiplus::StringAlignment lineAlignment) {
+  if (family == nullptr || text.empty()) return;
+  Gdiplus::Font font(family, size, style, Gdiplus::UnitPixel);
+  Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+  SetTextBoxFormat(format, alignment, lineAlignment, false);
+  // The letter's box as the text box lays it out, so the line sits exactly
+  // under it whatever the alignment.
+  const Gdiplus::CharacterRange first(0, 1);
+  format.SetMeasurableCharacterRanges(1, &first);
+  Gdiplus::Region region;
+  if (g.MeasureCharacterRanges(text.c_str(), -1, &font, rect, &format, 1, &region) != Gdiplus::Ok) return;
+  Gdiplus::RectF box;
+  if (region.GetBounds(&box, &g) != Gdiplus::Ok || box.Width <= 0) return;
+  const float ascent = size * family->GetCellAscent(style) / family->GetEmHeight(style);
+  const float y = box.Y + ascent + 1.5f;
+  Gdiplus::Pen pen(color, 1.0f);
+  g.DrawLine(&pen, box.X + 0.5f, y, box.X + box.Width - 0.5f, y);
+}
+
 void SetTextBoxFormat(Gdiplus::StringFormat& format, Gdiplus::StringAlignment alignment,
                       Gdiplus::StringAlignment lineAlignment, bool wrap) {
   format.SetAlignment(alignment);

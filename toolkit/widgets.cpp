@@ -28,7 +28,35 @@ void FillShapeGradient(Gdiplus::Graphics& g, const Gdiplus::GraphicsPath& shape,
 
 }  // namespace
 
+WidgetLook widgetLook = {0, false, false};
+
 void AddHitRegion(int32_t id, const RectF& rect) { InstallerState.hitRegions.push_back(HitRegion{id, rect}); }
+
+void AddAccessItem(int32_t id, AccessRole role, const std::wstring& name, const RectF& rect, bool checked,
+                   bool isDefault, wchar_t shortcut, int32_t percent) {
+  InstallerState.accessItems.push_back(
+      AccessItem{id, role, name, rect, checked, isDefault, shortcut, percent});
+}
+
+void AddAccessText(const std::wstring& text, const RectF& rect) {
+  if (!text.empty()) AddAccessItem(0, TextRole, text, rect);
+}
+
+wchar_t ShortcutOf(const std::wstring& label) {
+  if (label.empty()) return 0;
+  const wchar_t c = label[0];
+  return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+void DrawFocusRingFor(Gdiplus::Graphics& g, int32_t id, const RectF& rect, float radius) {
+  if (id == 0 || widgetLook.focusId != id) return;
+  // White on the dark screen area (over 10:1), two units wide, clear of the
+  // widget's own edge so that it reads as a ring and not as a border.
+  Gdiplus::GraphicsPath ring;
+  AddRoundedRect(ring, rect, radius);
+  Gdiplus::Pen pen(widgetLook.highContrast ? SystemColor(COLOR_HIGHLIGHT) : colorWhite, 2.0f);
+  g.DrawPath(&pen, &ring);
+}
 
 int32_t HitRegionAt(float x, float y) {
   for (const HitRegion& region : InstallerState.hitRegions) {
@@ -75,10 +103,17 @@ float DrawButton(Gdiplus::Graphics& g, int32_t id, float x, const std::wstring& 
   }
 
   const Color c = kind == Ghost ? colorText : colorWhite;
-  DrawTextBox(g, label, bodyFamily, 15.0f, Gdiplus::FontStyleBold, c,
-              RectF(x + p - 2.0f, buttonRowY, lw + 8.0f, 50.0f), Gdiplus::StringAlignmentNear,
+  const RectF labelBox(x + p - 2.0f, buttonRowY, lw + 8.0f, 50.0f);
+  DrawTextBox(g, label, bodyFamily, 15.0f, Gdiplus::FontStyleBold, c, labelBox, Gdiplus::StringAlignmentNear,
               Gdiplus::StringAlignmentCenter, false);
+  if (widgetLook.shortcuts) {
+    UnderlineFirstLetter(g, label, bodyFamily, 15.0f, Gdiplus::FontStyleBold, c, labelBox,
+                         Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter);
+  }
   if (withArrow) DrawIcon(g, iconArrow, x + p + lw + 10.0f, buttonRowY + 17.0f, 16.0f, c, 2.0f);
+  DrawFocusRingFor(g, id, InflateRect(r, 3.0f), buttonRadius + 3.0f);
+  // The button of the primary or destructive look is the screen's default.
+  AddAccessItem(id, ButtonRole, label, r, false, kind != Ghost, ShortcutOf(label));
   return w;
 }
 
@@ -101,9 +136,17 @@ void DrawCheckRow(Gdiplus::Graphics& g, int32_t id, float y, const std::wstring&
     g.DrawPath(&pen, &outline);
   }
 
-  DrawTextBox(g, label, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, hovered ? colorWhite : colorText,
-              RectF(374.0f, y, 366.0f, 44.0f), Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter,
-              false);
+  const Color c = hovered ? colorWhite : colorText;
+  const RectF labelBox(374.0f, y, 366.0f, 44.0f);
+  DrawTextBox(g, label, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, c, labelBox,
+              Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, false);
+  if (widgetLook.shortcuts) {
+    UnderlineFirstLetter(g, label, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, c, labelBox,
+                         Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter);
+  }
+  // Inside the row vertically: rows follow each other without a gap.
+  DrawFocusRingFor(g, id, RectF(333.0f, y + 4.0f, 407.0f, 36.0f), 10.0f);
+  AddAccessItem(id, CheckRole, label, RectF(340.0f, y, 400.0f, 44.0f), checked, false, ShortcutOf(label));
 }
 
 float DrawHeading(Gdiplus::Graphics& g, const std::wstring& plain, const std::wstring& accented,
@@ -118,9 +161,11 @@ float DrawHeading(Gdiplus::Graphics& g, const std::wstring& plain, const std::ws
     FillGradientText(g, accented, displayFamily, Gdiplus::FontStyleBold, 36.0f,
                      Gdiplus::PointF(338.0f + w1, 59.0f), -1.44f);
   }
-  DrawTextBox(g, subtitle, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, colorMuted,
-              RectF(338.0f, 112.0f, 400.0f, 40.0f), Gdiplus::StringAlignmentNear,
-              Gdiplus::StringAlignmentNear, true);
+  const RectF subtitleBox(338.0f, 112.0f, 400.0f, 40.0f);
+  DrawTextBox(g, subtitle, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, colorMuted, subtitleBox,
+              Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
+  AddAccessText(plain + accented, RectF(338.0f, 59.0f, 400.0f, 48.0f));
+  AddAccessText(subtitle, subtitleBox);
   return headingBottom;
 }
 
@@ -134,4 +179,6 @@ void DrawCaptionButton(Gdiplus::Graphics& g, int32_t id, float x, bool isClose) 
   }
   const Color c = isClose && hovered ? colorWhite : colorMuted;
   DrawIcon(g, isClose ? iconClose : iconMinimize, x + 15.0f, 15.0f, 14.0f, c, 1.8f);
+  DrawFocusRingFor(g, id, InflateRect(r, -3.0f), 4.0f);
+  AddAccessItem(id, ButtonRole, isClose ? L"Fermer" : L"R\u00e9duire", r);
 }

@@ -22,8 +22,32 @@ inline constexpr float buttonHeight = 50.0f;
 inline constexpr float buttonRadius = 13.0f;
 inline constexpr float headingBottom = 129.0f;
 
+// How the frame being painted shows keyboard use and the theme. The frame
+// painter sets it before any widget is drawn; an exported preview keeps it
+// all off.
+struct WidgetLook {
+  int32_t focusId;    // widget that shows the focus ring, 0 for none
+  bool shortcuts;     // Alt letters underlined
+  bool highContrast;  // the system's colour pairs only
+};
+extern WidgetLook widgetLook;
+
 // Appends {id, rect} to InstallerState.hitRegions (no duplicate check).
 void AddHitRegion(int32_t id, const Gdiplus::RectF& rect);
+
+// Appends one element to InstallerState.accessItems, the frame's elements
+// in reading order as a screen reader reads them.
+void AddAccessItem(int32_t id, AccessRole role, const std::wstring& name, const Gdiplus::RectF& rect,
+                   bool checked = false, bool isDefault = false, wchar_t shortcut = 0, int32_t percent = 0);
+// A text of the frame, read as static text (nothing when it is empty).
+void AddAccessText(const std::wstring& text, const Gdiplus::RectF& rect);
+
+// The Alt letter of a widget label: its first letter, upper case (the
+// labels of one screen start with different letters).
+wchar_t ShortcutOf(const std::wstring& label);
+
+// The keyboard focus ring around `rect` when widget `id` has the focus.
+void DrawFocusRingFor(Gdiplus::Graphics& g, int32_t id, const Gdiplus::RectF& rect, float radius);
 
 // Id of the first registered region containing the point (layout units), 0
 // when none: overlapping regions resolve to the one registered first.

@@ -2,11 +2,14 @@
 
 #include <windowsx.h>
 
+#include <cwctype>
 #include <mutex>
+#include <vector>
 
 #include "app/state.h"
 #include "toolkit/backdrop.h"
 #include "toolkit/widgets.h"
+#include "window/accessible.h"
 #include "window/compose.h"
 #include "window/flow.h"
 #include "window/folder_picker.h"
@@ -46,7 +49,100 @@ void MainAction(HWND window) {
   }
 }
 
+// The widgets of the frame last painted that take the keyboard focus, in
+// reading order.
+std::vector<int32_t> FocusOrder() {
+  std::vector<int32_t> ids;
+  for (const AccessItem& item : InstallerState.accessItems)
+    if (item.id != 0) ids.push_back(item.id);
+  return ids;
+}
+
+void SetKeyboardFocus(HWND window, int32_t id) {
+  InstallerState.focusId = id;
+  InstallerState.keyboardUsed = true;
+  InvalidateRect(window, nullptr, FALSE);
+  NotifyFocus(window);
+}
+
+bool IsButton(int32_t id) {
+  for (const AccessItem& item : InstallerState.accessItems)
+    if (item.id == id) return item.role == ButtonRole;
+  return false;
+}
+
+// Alt with a letter: the widget of the frame whose label starts with it.
+int32_t WidgetOfShortcut(WPARAM key) {
+  for (const AccessItem& item : InstallerState.accessItems)
+    if (item.id != 0 && item.shortcut != 0 && static_cast<WPARAM>(item.shortcut) == key) return item.id;
+  return 0;
+}
+
+void SetAltHeld(HWND window, bool held) {
+  if (InstallerState.altHeld == held) return;
+  InstallerState.altHeld = held;
+  InvalidateRect(window, nullptr, FALSE);
+}
+
 }  // namespace
+
+void MoveFocus(HWND window, bool backwards) {
+  const std::vector<int32_t> order = FocusOrder();
+  if (order.empty()) return;
+  size_t at = order.size();
+  for (size_t i = 0; i < order.size(); ++i)
+    if (order[i] == InstallerState.focusId) at = i;
+  size_t next;
+  if (at == order.size()) {
+    next = backwards ? order.size() - 1 : 0;
+  } else {
+    next = backwards ? (at + order.size() - 1) % order.size() : (at + 1) % order.size();
+  }
+  SetKeyboardFocus(window, order[next]);
+}
+
+bool HandleKey(HWND window, WPARAM key) {
+  switch (key) {
+    case VK_TAB:
+      MoveFocus(window, GetKeyState(VK_SHIFT) < 0);
+      return true;
+    case VK_SPACE:
+      InstallerState.keyboardUsed = true;
+      if (InstallerState.focusId != 0 && ChildOfWidget(InstallerState.focusId) != 0)
+        ClickWidget(window, InstallerState.focusId);
+      return true;
+    case VK_RETURN: {
+      // The focused button, else the main one (a focused check row included).
+      const int32_t focused = InstallerState.focusId;
+      ClickWidget(window, IsButton(focused) ? focused : kMainButton);
+      return true;
+    }
+    case VK_ESCAPE:
+      RequestClose(window);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HandleAltKey(HWND window, WPARAM key) {
+  if (key == VK_MENU) {
+    SetAltHeld(window, true);
+    return true;
+  }
+  const int32_t id = WidgetOfShortcut(key);
+  if (id == 0) return false;
+  SetKeyboardFocus(window, id);
+  ClickWidget(window, id);
+  return true;
+}
+
+void ReadHighContrast() {
+  HIGHCONTRASTW hc = {};
+  hc.cbSize = sizeof(hc);
+  InstallerState.highContrast = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) &&
+                                (hc.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
 
 Gdiplus::PointF LayoutPoint(LPARAM point, float scale) {
   const int x = GET_X_LPARAM(point);
@@ -137,12 +233,41 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     }
     case WM_KEYDOWN:
-      if (wParam == VK_RETURN) {
-        ClickWidget(window, kMainButton);
-      } else if (wParam == VK_ESCAPE) {
-        RequestClose(window);
-      }
+      HandleKey(window, wParam);
       return 0;
+    case WM_SYSKEYDOWN:
+      if (HandleAltKey(window, wParam)) return 0;
+      break;  // Alt+F4, Alt+Space: the system's
+    case WM_SYSCHAR:
+      // The letter of a widget was handled with its key; no beep for it.
+      if (WidgetOfShortcut(static_cast<WPARAM>(towupper(static_cast<wint_t>(wParam)))) != 0) return 0;
+      break;
+    case WM_SYSKEYUP:
+    case WM_KEYUP:
+      if (wParam == VK_MENU) {
+        // Not passed on: a lone Alt would otherwise enter the system menu's
+        // mode and swallow the next keys.
+        SetAltHeld(window, false);
+        return 0;
+      }
+      break;
+    case WM_KILLFOCUS:
+      SetAltHeld(window, false);
+      break;
+    case kDefaultActionMessage:
+      // Asked by a screen reader: a click on a widget that the frame shows.
+      if (ChildOfWidget(static_cast<int32_t>(wParam)) != 0) ClickWidget(window, static_cast<int32_t>(wParam));
+      return 0;
+    case WM_GETOBJECT: {
+      LRESULT answer = 0;
+      if (AnswerGetObject(window, wParam, lParam, &answer)) return answer;
+      break;
+    }
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      ReadHighContrast();
+      InvalidateRect(window, nullptr, FALSE);
+      break;
     case WM_TIMER: {
       // Only what can have changed since the last frame is repainted.
       RECT client;

@@ -32,3 +32,14 @@ void ClickWidget(HWND window, int32_t id);
 
 // A packed client point in pixels, as layout units at `scale`.
 Gdiplus::PointF LayoutPoint(LPARAM point, float scale);
+
+// Tab and Shift+Tab: the focus to the next (previous) widget of the frame,
+// wrapping around.
+void MoveFocus(HWND window, bool backwards);
+
+// A key (WM_KEYDOWN) and a key with Alt (WM_SYSKEYDOWN); true when handled.
+bool HandleKey(HWND window, WPARAM key);
+bool HandleAltKey(HWND window, WPARAM key);
+
+// Reads the system's high-contrast setting into InstallerState.highContrast.
+void ReadHighContrast();

@@ -73,6 +73,9 @@ int ExportPreviews(const std::wstring& folder) {
       FrameContext frame = CaptureFrame();
       frame.time = 0;
       frame.animationsOn = false;
+      // What a mouse user sees: no focus ring, no underlined Alt letters.
+      frame.focusRing = 0;
+      frame.shortcuts = false;
       Gdiplus::Graphics graphics(&image);
       PaintFrame(graphics, frame, FramePart::Whole, false);
     }

@@ -114,10 +114,15 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
     const float pw = MeasureTextWidth(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, -3.2f);
     FillGradientText(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, PointF(kContentRight - pw, 231),
                      -3.2f);
-    DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, colorBody,
-                RectF(kContentX, 267, kTrackWidth - pw - 16, 20), Gdiplus::StringAlignmentNear,
-                Gdiplus::StringAlignmentNear, false);
+    const RectF statusBox(kContentX, 267, kTrackWidth - pw - 16, 20);
+    DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, colorBody, statusBox,
+                Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, false);
     DrawBarBase(g, v.fill);
+    AddAccessText(frame.status, statusBox);
+    AddAccessItem(0, ProgressRole, L"Progression", RectF(kContentX, kBarY, kTrackWidth, kBarHeight), false,
+                  false, 0, v.percent);
+    AddAccessText(SizesLine(v, mode), RectF(kContentX, 335, 200, 16));
+    AddAccessText(kReminder, RectF(kContentX + 200, 335, 200, 16));
   }
   if (animated) DrawBarFlow(g, v.fill, ShimmerOffset(frame.time, v.fill, frame.animationsOn));
 
@@ -167,18 +172,20 @@ void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
   }
   DrawIcon(g, iconCheck, badge.X + 18, badge.Y + 18, 28, colorWhite, 2.4f);
 
-  FillGradientText(g, uninstall ? L"C\u2019est fait" : L"C\u2019est pr\u00eat !", displayFamily,
-                   Gdiplus::FontStyleBold, 52, PointF(337, 138), -2.6f);
+  const std::wstring title = uninstall ? L"C\u2019est fait" : L"C\u2019est pr\u00eat !";
+  FillGradientText(g, title, displayFamily, Gdiplus::FontStyleBold, 52, PointF(337, 138), -2.6f);
 
   const std::wstring lines[2] = {
       std::wstring(kProductName) +
           (uninstall ? L" a \u00e9t\u00e9 d\u00e9sinstall\u00e9." : L" est install\u00e9."),
       uninstall ? L"\u00c0 bient\u00f4t !" : L"Bon stream, bonne partie, bon code.",
   };
+  AddAccessText(title, RectF(337, 138, 400, 60));
   for (int i = 0; i < 2; ++i) {
-    DrawTextBox(g, lines[i], bodyFamily, 15, Gdiplus::FontStyleRegular, colorBody,
-                RectF(338, 210 + 22.5f * i, 400, 22), Gdiplus::StringAlignmentNear,
-                Gdiplus::StringAlignmentNear, false);
+    const RectF box(338, 210 + 22.5f * i, 400, 22);
+    DrawTextBox(g, lines[i], bodyFamily, 15, Gdiplus::FontStyleRegular, colorBody, box,
+                Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, false);
+    AddAccessText(lines[i], box);
   }
 
   if (uninstall) {
@@ -193,8 +200,10 @@ void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
 void PaintError(Gdiplus::Graphics& g, const FrameContext& frame) {
   DrawHeading(g, L"Oups\u2026", L"", L"", colorAccent);
   const std::wstring message = frame.error.empty() ? L"L'op\u00e9ration n'a pas abouti." : frame.error;
-  DrawTextBox(g, message, bodyFamily, 14, Gdiplus::FontStyleRegular, colorBody, RectF(338, 112, 400, 252),
+  const RectF messageBox(338, 112, 400, 252);
+  DrawTextBox(g, message, bodyFamily, 14, Gdiplus::FontStyleRegular, colorBody, messageBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
+  AddAccessText(message, messageBox);
   const float mainWidth = DrawButton(g, kMainButton, kContentX, L"R\u00e9essayer", Primary, false);
   DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, L"Fermer", Ghost, false);
 }

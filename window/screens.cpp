@@ -67,13 +67,21 @@ void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
     g.FillPath(&fill, &shape);
     g.DrawPath(&outline, &shape);
   }
-  DrawTextBox(g, label, bodyFamily, 12, Gdiplus::FontStyleBold,
-              hovered ? MakeColor(0xECFEFF, 255) : MakeColor(0xA5F3FC, 255), button,
+  const Gdiplus::Color labelColor = hovered ? MakeColor(0xECFEFF, 255) : MakeColor(0xA5F3FC, 255);
+  DrawTextBox(g, label, bodyFamily, 12, Gdiplus::FontStyleBold, labelColor, button,
               Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
+  if (frame.shortcuts) {
+    UnderlineFirstLetter(g, label, bodyFamily, 12, Gdiplus::FontStyleBold, labelColor, button,
+                         Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter);
+  }
+  DrawFocusRingFor(g, kChangeFolderButton, InflateRect(button, 3), 11);
 
   const RectF pathBox(field.X + 41, field.Y, button.X - field.X - 41 - 8, field.Height);
   DrawTextBox(g, frame.installDir, monoFamily, 12, Gdiplus::FontStyleRegular, colorText, pathBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, false);
+  // Read before its button, as it is seen: the folder, then what changes it.
+  AddAccessText(frame.installDir, pathBox);
+  AddAccessItem(kChangeFolderButton, ButtonRole, label, button, false, false, ShortcutOf(label));
 }
 
 // The pink warning sign of the uninstall card: ring, stem and dot.
@@ -103,7 +111,8 @@ bool FrameContext::SameContent(const FrameContext& o) const {
   return screen == o.screen && mode == o.mode && bytesDone == o.bytesDone && bytesTotal == o.bytesTotal &&
          status == o.status && error == o.error && uiScale == o.uiScale && hoverId == o.hoverId &&
          pressedId == o.pressedId && createDesktopShortcut == o.createDesktopShortcut &&
-         launchAtEnd == o.launchAtEnd && removeUserData == o.removeUserData && installDir == o.installDir;
+         launchAtEnd == o.launchAtEnd && removeUserData == o.removeUserData && installDir == o.installDir &&
+         focusRing == o.focusRing && shortcuts == o.shortcuts && highContrast == o.highContrast;
 }
 
 FrameContext CaptureFrame() {
@@ -126,7 +135,16 @@ FrameContext CaptureFrame() {
   frame.launchAtEnd = InstallerState.launchAtEnd;
   frame.removeUserData = InstallerState.removeUserData;
   frame.installDir = InstallerState.installDir;
+  const bool cues = KeyboardCuesOn();
+  frame.focusRing = InstallerState.keyboardUsed || cues ? InstallerState.focusId : 0;
+  frame.shortcuts = InstallerState.altHeld || cues;
+  frame.highContrast = InstallerState.highContrast;
   return frame;
+}
+
+bool KeyboardCuesOn() {
+  BOOL on = FALSE;
+  return SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &on, 0) && on;
 }
 
 Gdiplus::RectF AnimatedArea() { return RectF(318, 282, 458, 74); }
@@ -143,6 +161,8 @@ void PaintFrame(Gdiplus::Graphics& g, const FrameContext& frame, FramePart part,
 
   // Every frame registers its widgets anew: what is not drawn cannot be hit.
   InstallerState.hitRegions.clear();
+  InstallerState.accessItems.clear();
+  widgetLook = WidgetLook{frame.focusRing, frame.shortcuts, frame.highContrast};
   if (backdropBitmap && !backdropInPlace) {
     g.DrawImage(backdropBitmap, 0, 0, static_cast<INT>(backdropBitmap->GetWidth()),
                 static_cast<INT>(backdropBitmap->GetHeight()));
@@ -217,9 +237,10 @@ void PaintUninstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
           ? L"Les coffres enregistr\u00e9s sur ce PC seront effac\u00e9s (ils restent sur leurs serveurs)."
           : L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine "
             L"installation.";
-  DrawTextBox(g, text, bodyFamily, 13, Gdiplus::FontStyleRegular, colorText,
-              RectF(card.X + 46, card.Y + 13, card.Width - 62, 44), Gdiplus::StringAlignmentNear,
-              Gdiplus::StringAlignmentNear, true);
+  const RectF textBox(card.X + 46, card.Y + 13, card.Width - 62, 44);
+  DrawTextBox(g, text, bodyFamily, 13, Gdiplus::FontStyleRegular, colorText, textBox,
+              Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
+  AddAccessText(text, textBox);
 
   const float mainWidth = DrawButton(g, kMainButton, kContentX, L"D\u00e9sinstaller", Danger, false);
   DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, L"Annuler", Ghost, false);

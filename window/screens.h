@@ -32,6 +32,9 @@ struct FrameContext {
   bool launchAtEnd;
   bool removeUserData;
   std::wstring installDir;
+  int32_t focusRing;  // widget whose focus ring shows, 0 for none
+  bool shortcuts;     // Alt letters underlined
+  bool highContrast;  // painted with the system's colour pairs
 
   // True when both frames show the same still content.
   bool SameContent(const FrameContext& other) const;
@@ -39,6 +42,9 @@ struct FrameContext {
 
 // Reads the per-frame values from InstallerState.
 FrameContext CaptureFrame();
+
+// The system's keyboard-cues setting: focus rings and Alt letters always shown.
+bool KeyboardCuesOn();
 
 // Which elements of a frame to paint. The window keeps the still elements
 // (Still) in a cached layer and paints only the animated ones (Animated,

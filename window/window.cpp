@@ -4,6 +4,7 @@
 
 #include "app/state.h"
 #include "toolkit/backdrop.h"
+#include "window/accessible.h"
 #include "window/compose.h"
 #include "window/flow.h"
 #include "window/input.h"
@@ -64,6 +65,7 @@ int RunInstallerWindow(HINSTANCE instance) {
   const int x = work.left + (work.right - work.left - size.cx) / 2;
   const int y = work.top + (work.bottom - work.top - size.cy) / 2;
 
+  ReadHighContrast();
   HWND window = CreateWindowExW(WS_EX_APPWINDOW, kClassName, WindowTitle().c_str(),
                                 WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, x, y, size.cx, size.cy, nullptr,
                                 nullptr, instance, nullptr);
@@ -107,8 +109,11 @@ void PaintWindow(HWND window, HDC dc) {
   if (GetClipBox(dc, &dirty) == ERROR) dirty = client;
   // New still content may change any pixel: show all of it, not only the
   // part that this paint was asked for.
-  if (ComposeFrame(dc, width, height, dirty) && !EqualRect(&dirty, &client))
-    InvalidateRect(window, nullptr, FALSE);
+  PrepareFocusForFrame();
+  if (ComposeFrame(dc, width, height, dirty)) {
+    AnnounceFrame(window);
+    if (!EqualRect(&dirty, &client)) InvalidateRect(window, nullptr, FALSE);
+  }
 }
 
 void RequestClose(HWND window) {
