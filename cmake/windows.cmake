@@ -119,3 +119,9 @@ target_link_libraries(standin-cabinet PRIVATE lzms_decode)
 set_target_properties(standin-cabinet PROPERTIES PREFIX "" OUTPUT_NAME cabinet
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs/standin-cabinet)
 target_link_options(standin-cabinet PRIVATE -static)
+
+# The screen-reader stand-in of the accessibility test (tests/scripts/window_accessibility.sh).
+add_executable(msaa-client ${CMAKE_SOURCE_DIR}/tests/win/programs/msaa_client.cpp)
+set_target_properties(msaa-client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/programs)
+target_link_libraries(msaa-client PRIVATE oleacc ole32 oleaut32 uuid)
+target_link_options(msaa-client PRIVATE -static)

@@ -11,8 +11,8 @@
 //   msaa-client press KEY     brings the window to the front and presses KEY
 //                             (escape or enter)
 // Prints "ok: ..." and "FAIL: ..." lines; exit code 0 when nothing failed.
-#include <windows.h>
 #include <oleacc.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -27,7 +27,8 @@ void Say(bool good, const std::wstring& what) {
   if (!good) ++failures;
   // UTF-8 on stdout, for the script's log.
   std::string utf8(WideCharToMultiByte(CP_UTF8, 0, what.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, what.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, what.c_str(), -1, utf8.data(), static_cast<int>(utf8.size()), nullptr,
+                      nullptr);
   printf("%s: %s\n", good ? "ok" : "FAIL", utf8.c_str());
   fflush(stdout);
 }
@@ -80,9 +81,8 @@ std::vector<Element> ReadTree(IAccessible* acc) {
 // One expected child: role, name (nullptr: any), the states among
 // kStateMask, shortcut, value ("#": a percentage), and whether it may be
 // absent (a status line not yet set).
-constexpr long kStateMask =
-    STATE_SYSTEM_CHECKED | STATE_SYSTEM_DEFAULT | STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE |
-    STATE_SYSTEM_UNAVAILABLE;
+constexpr long kStateMask = STATE_SYSTEM_CHECKED | STATE_SYSTEM_DEFAULT | STATE_SYSTEM_READONLY |
+                            STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_UNAVAILABLE;
 struct Want {
   long role;
   const wchar_t* name;
@@ -104,7 +104,9 @@ const Want kMinimize = {B, L"R\u00e9duire", F, L"", L"", false};
 const Want kClose = {B, L"Fermer", F, L"", L"", false};
 const Screen kScreens[] = {
     {"install-welcome",
-     {kMinimize, kClose, {T, L"Installer Norvale Lockra", RO, L"", L"", false},
+     {kMinimize,
+      kClose,
+      {T, L"Installer Norvale Lockra", RO, L"", L"", false},
       {T, L"Vos mots de passe et codes 2FA, depuis la zone de notification.", RO, L"", L"", false},
       {C, L"Cr\u00e9er un raccourci sur le Bureau", F | CHK, L"Alt+C", L"", false},
       {C, L"Lancer Norvale Lockra \u00e0 la fin", F | CHK, L"Alt+L", L"", false},
@@ -113,28 +115,35 @@ const Screen kScreens[] = {
       {B, L"Installer", F | DEF, L"Alt+I", L"", false},
       {B, L"Annuler", F, L"Alt+A", L"", false}}},
     {"progress",
-     {kMinimize, {T, L"Installation\u2026", RO, L"", L"", false},
+     {kMinimize,
+      {T, L"Installation\u2026", RO, L"", L"", false},
       {T, L"On met tout en place, \u00e7a ne prend qu\u2019un instant.", RO, L"", L"", false},
       {T, nullptr, RO, L"", L"", true},
       {P, L"Progression", RO, L"", L"#", false},
       {T, nullptr, RO, L"", L"", true},
       {T, L"> ne fermez pas cette fen\u00eatre", RO, L"", L"", false}}},
     {"install-done",
-     {kMinimize, kClose, {T, L"C\u2019est pr\u00eat !", RO, L"", L"", false},
+     {kMinimize,
+      kClose,
+      {T, L"C\u2019est pr\u00eat !", RO, L"", L"", false},
       {T, L"Norvale Lockra est install\u00e9.", RO, L"", L"", false},
       {T, L"Bon stream, bonne partie, bon code.", RO, L"", L"", false},
       {B, L"Lancer Norvale Lockra", F | DEF, L"Alt+L", L"", false},
       {B, L"Fermer", F, L"Alt+F", L"", false}}},
     {"uninstall-welcome",
-     {kMinimize, kClose, {T, L"D\u00e9sinstaller Norvale Lockra", RO, L"", L"", false},
+     {kMinimize,
+      kClose,
+      {T, L"D\u00e9sinstaller Norvale Lockra", RO, L"", L"", false},
       {T, L"Norvale Lockra va \u00eatre retir\u00e9 de ce PC.", RO, L"", L"", false},
       {C, L"Supprimer aussi mes donn\u00e9es (favoris, r\u00e9glages\u2026)", F, L"Alt+S", L"", false},
-      {T, L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine installation.", RO,
-       L"", L"", false},
+      {T, L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine installation.",
+       RO, L"", L"", false},
       {B, L"D\u00e9sinstaller", F | DEF, L"Alt+D", L"", false},
       {B, L"Annuler", F, L"Alt+A", L"", false}}},
     {"error",
-     {kMinimize, kClose, {T, L"Oups\u2026", RO, L"", L"", false},
+     {kMinimize,
+      kClose,
+      {T, L"Oups\u2026", RO, L"", L"", false},
       {T, nullptr, RO, L"", L"", false},
       {B, L"R\u00e9essayer", F | DEF, L"Alt+R", L"", false},
       {B, L"Fermer", F, L"Alt+F", L"", false}}},
@@ -221,18 +230,20 @@ std::vector<Event> events;
 
 void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
   if (hwnd != target || object != OBJID_CLIENT) return;
-  Event e = {event, child, 0, L"", L""};
+  // Kept in the order raised: the calls below pump messages, and the next
+  // event's callback may run inside them.
+  const size_t at = events.size();
+  events.push_back(Event{event, child, 0, L"", L""});
   IAccessible* acc = nullptr;
   VARIANT v;
   VariantInit(&v);
   if (SUCCEEDED(AccessibleObjectFromEvent(hwnd, object, child, &acc, &v)) && acc) {
     const Element el = Read(acc, v.lVal);
-    e.role = el.role;
-    e.name = el.name;
-    e.value = el.value;
+    events[at].role = el.role;
+    events[at].name = el.name;
+    events[at].value = el.value;
     acc->Release();
   }
-  events.push_back(e);
 }
 
 HWINEVENTHOOK HookEvents() {
@@ -356,7 +367,8 @@ int Keyboard() {
   Say(!Checked(acc, launch), L"Alt+L unticked \"Lancer Norvale Lockra \u00e0 la fin\"");
   Press(VK_RETURN);
   const std::wstring diff = AwaitScreen(acc, kScreens[2], 60000);
-  Say(diff.empty(), L"Enter on the row installed and showed Done" + (diff.empty() ? L"" : L" (" + diff + L")"));
+  Say(diff.empty(),
+      L"Enter on the row installed and showed Done" + (diff.empty() ? L"" : L" (" + diff + L")"));
   Pump(500);
   UnhookWinEvent(hook);
 
@@ -368,14 +380,17 @@ int Keyboard() {
     if (e.event == EVENT_OBJECT_STATECHANGE) seen.push_back(L"state " + e.name);
     if (e.event == EVENT_OBJECT_VALUECHANGE && e.role == P) percents.push_back(_wtoi(e.value.c_str()));
   }
-  const std::vector<std::wstring> expected = {
-      L"focus Annuler", L"focus R\u00e9duire", L"focus Fermer", L"focus Cr\u00e9er un raccourci sur le Bureau",
-      L"state Cr\u00e9er un raccourci sur le Bureau", L"focus Lancer Norvale Lockra \u00e0 la fin",
-      L"state Lancer Norvale Lockra \u00e0 la fin"};
+  const std::vector<std::wstring> expected = {L"focus Annuler",
+                                              L"focus R\u00e9duire",
+                                              L"focus Fermer",
+                                              L"focus Cr\u00e9er un raccourci sur le Bureau",
+                                              L"state Cr\u00e9er un raccourci sur le Bureau",
+                                              L"focus Lancer Norvale Lockra \u00e0 la fin",
+                                              L"state Lancer Norvale Lockra \u00e0 la fin"};
   std::wstring got;
   for (const std::wstring& s : seen) got += L" | " + s;
-  const bool ordered = seen.size() >= expected.size() &&
-                       std::equal(expected.begin(), expected.end(), seen.begin());
+  const bool ordered =
+      seen.size() >= expected.size() && std::equal(expected.begin(), expected.end(), seen.begin());
   Say(ordered, L"focus and state events in order:" + got);
   Say(!seen.empty() && seen.back() == L"focus Lancer Norvale Lockra",
       L"the Done screen put the focus on its main button");
