@@ -16,6 +16,32 @@ Gdiplus::Color MakeColor(uint32_t rgb, uint8_t alpha) {
                         static_cast<BYTE>(rgb & 0xFF));
 }
 
+ContrastTheme contrastTheme = {};
+
+ContrastTheme SystemContrastTheme() {
+  return ContrastTheme{false,
+                       SystemColor(COLOR_WINDOW),
+                       SystemColor(COLOR_WINDOWTEXT),
+                       SystemColor(COLOR_BTNFACE),
+                       SystemColor(COLOR_BTNTEXT),
+                       SystemColor(COLOR_HIGHLIGHT),
+                       SystemColor(COLOR_HIGHLIGHTTEXT),
+                       SystemColor(COLOR_GRAYTEXT)};
+}
+
+ContrastTheme BlackContrastTheme() {
+  return ContrastTheme{false,
+                       Gdiplus::Color(0xFF000000),
+                       Gdiplus::Color(0xFFFFFFFF),
+                       Gdiplus::Color(0xFF000000),
+                       Gdiplus::Color(0xFFFFFFFF),
+                       Gdiplus::Color(0xFF1AEBFF),
+                       Gdiplus::Color(0xFF000000),
+                       Gdiplus::Color(0xFF3FF23F)};
+}
+
+Gdiplus::Color Ink(Gdiplus::Color normal) { return contrastTheme.on ? contrastTheme.windowText : normal; }
+
 Gdiplus::Color SystemColor(int index) {
   const COLORREF c = GetSysColor(index);
   return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c));

@@ -27,9 +27,26 @@ extern const Gdiplus::Color colorAccent;  // 0xFFEC4899
 extern const std::vector<Gdiplus::Color> accentGradient;
 inline constexpr float accentGradientAngle = 90.0f;
 
-// One of the system's colours (GetSysColor index), opaque: the colour pairs
-// of a high-contrast theme.
+// One of the system's colours (GetSysColor index), opaque.
 Gdiplus::Color SystemColor(int index);
+
+// The colour pairs of a high-contrast theme. With `on`, frames are painted
+// with these only: no gradient, glow or image behind text (the glows and
+// the gradient text of this kit turn themselves into nothing and into
+// plain window text).
+struct ContrastTheme {
+  bool on;
+  Gdiplus::Color window, windowText, buttonFace, buttonText, highlight, highlightText, grayText;
+};
+extern ContrastTheme contrastTheme;
+// The system's pairs (GetSysColor), and the fixed pairs of the "high
+// contrast black" theme that the exported previews use, so that they do
+// not depend on the machine.
+ContrastTheme SystemContrastTheme();
+ContrastTheme BlackContrastTheme();
+// A colour of text or line art: itself, or the window text of a
+// high-contrast theme.
+Gdiplus::Color Ink(Gdiplus::Color normal);
 
 // Colour from 0xRRGGBB and an alpha of 0-255.
 Gdiplus::Color MakeColor(uint32_t rgb, uint8_t alpha);

@@ -53,6 +53,7 @@ uint8_t SoftGlowLayerAlpha(uint8_t alpha, int layer) {
 
 void FillSoftGlow(Gdiplus::Graphics& g, const Gdiplus::RectF& rect, float radius, Gdiplus::Color color,
                   float spread) {
+  if (contrastTheme.on) return;
   // Ten nested layers, largest and faintest first: near the shape all of them
   // add up, towards the outer edge only the faint ones remain.
   for (int i = 10; i >= 1; --i) {
@@ -66,6 +67,7 @@ void FillSoftGlow(Gdiplus::Graphics& g, const Gdiplus::RectF& rect, float radius
 }
 
 void FillRadialGlow(Gdiplus::Graphics& g, float cx, float cy, float radius, Gdiplus::Color color) {
+  if (contrastTheme.on) return;
   Gdiplus::GraphicsPath path;
   path.AddEllipse(cx - radius, cy - radius, 2.0f * radius, 2.0f * radius);
   Gdiplus::PathGradientBrush brush(&path);

@@ -103,6 +103,11 @@ float FillGradientText(Gdiplus::Graphics& g, const std::wstring& text, const Gdi
                        int style, float size, Gdiplus::PointF origin, float spacing) {
   Gdiplus::GraphicsPath path(Gdiplus::FillModeAlternate);
   const float width = LayoutSpacedText(g, &path, text, family, style, size, origin, spacing);
+  if (contrastTheme.on) {
+    Gdiplus::SolidBrush plain(contrastTheme.windowText);
+    g.FillPath(&plain, &path);
+    return width;
+  }
   // The gradient spans exactly the inked extent of the text.
   Gdiplus::RectF bounds;
   path.GetBounds(&bounds);

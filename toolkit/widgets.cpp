@@ -28,7 +28,7 @@ void FillShapeGradient(Gdiplus::Graphics& g, const Gdiplus::GraphicsPath& shape,
 
 }  // namespace
 
-WidgetLook widgetLook = {0, false, false};
+WidgetLook widgetLook = {0, false};
 
 void AddHitRegion(int32_t id, const RectF& rect) { InstallerState.hitRegions.push_back(HitRegion{id, rect}); }
 
@@ -54,7 +54,7 @@ void DrawFocusRingFor(Gdiplus::Graphics& g, int32_t id, const RectF& rect, float
   // widget's own edge so that it reads as a ring and not as a border.
   Gdiplus::GraphicsPath ring;
   AddRoundedRect(ring, rect, radius);
-  Gdiplus::Pen pen(widgetLook.highContrast ? SystemColor(COLOR_HIGHLIGHT) : colorWhite, 2.0f);
+  Gdiplus::Pen pen(contrastTheme.on ? contrastTheme.highlight : colorWhite, 2.0f);
   g.DrawPath(&pen, &ring);
 }
 
@@ -77,7 +77,17 @@ float DrawButton(Gdiplus::Graphics& g, int32_t id, float x, const std::wstring& 
 
   Gdiplus::GraphicsPath shape;
   AddRoundedRect(shape, r, buttonRadius);
-  if (kind == Ghost) {
+  if (contrastTheme.on) {
+    // The default button in the highlight pair, the others in the button
+    // pair; hovering thickens the outline.
+    const bool main = kind != Ghost;
+    Gdiplus::SolidBrush fill(main ? contrastTheme.highlight : contrastTheme.buttonFace);
+    FillShape(g, shape, fill);
+    Gdiplus::GraphicsPath outline;
+    AddRoundedRect(outline, InflateRect(r, -1.0f), buttonRadius - 1.0f);
+    Gdiplus::Pen pen(main ? contrastTheme.highlightText : contrastTheme.buttonText, hovered ? 2.0f : 1.0f);
+    g.DrawPath(&pen, &outline);
+  } else if (kind == Ghost) {
     Gdiplus::SolidBrush fill(MakeColor(0xFFFFFF, hovered ? 22 : 13));
     FillShape(g, shape, fill);
     Gdiplus::GraphicsPath outline;
@@ -102,7 +112,8 @@ float DrawButton(Gdiplus::Graphics& g, int32_t id, float x, const std::wstring& 
     g.DrawLine(&highlight, x + 14.0f, buttonRowY + 1.0f, x + w - 14.0f, buttonRowY + 1.0f);
   }
 
-  const Color c = kind == Ghost ? colorText : colorWhite;
+  Color c = kind == Ghost ? colorText : colorWhite;
+  if (contrastTheme.on) c = kind == Ghost ? contrastTheme.buttonText : contrastTheme.highlightText;
   const RectF labelBox(x + p - 2.0f, buttonRowY, lw + 8.0f, 50.0f);
   DrawTextBox(g, label, bodyFamily, 15.0f, Gdiplus::FontStyleBold, c, labelBox, Gdiplus::StringAlignmentNear,
               Gdiplus::StringAlignmentCenter, false);
@@ -122,7 +133,17 @@ void DrawCheckRow(Gdiplus::Graphics& g, int32_t id, float y, const std::wstring&
   AddHitRegion(id, RectF(340.0f, y, 400.0f, 44.0f));
 
   const RectF b(340.0f, y + 11.0f, 22.0f, 22.0f);
-  if (checked) {
+  if (contrastTheme.on) {
+    Gdiplus::GraphicsPath box;
+    AddRoundedRect(box, InflateRect(b, -0.75f), 6.25f);
+    if (checked) {
+      Gdiplus::SolidBrush fill(contrastTheme.highlight);
+      g.FillPath(&fill, &box);
+      DrawIcon(g, iconCheck, b.X + 4.5f, b.Y + 4.5f, 13.0f, contrastTheme.highlightText, 2.4f);
+    }
+    Gdiplus::Pen pen(contrastTheme.windowText, hovered ? 2.5f : 1.5f);
+    g.DrawPath(&pen, &box);
+  } else if (checked) {
     Gdiplus::GraphicsPath shape;
     AddRoundedRect(shape, b, 7.0f);
     FillSoftGlow(g, b, 7.0f, Color(0x99A855F7), 10.0f);
@@ -136,7 +157,7 @@ void DrawCheckRow(Gdiplus::Graphics& g, int32_t id, float y, const std::wstring&
     g.DrawPath(&pen, &outline);
   }
 
-  const Color c = hovered ? colorWhite : colorText;
+  const Color c = contrastTheme.on ? contrastTheme.windowText : hovered ? colorWhite : colorText;
   const RectF labelBox(374.0f, y, 366.0f, 44.0f);
   DrawTextBox(g, label, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, c, labelBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, false);
@@ -151,7 +172,7 @@ void DrawCheckRow(Gdiplus::Graphics& g, int32_t id, float y, const std::wstring&
 
 float DrawHeading(Gdiplus::Graphics& g, const std::wstring& plain, const std::wstring& accented,
                   const std::wstring& subtitle, Color color) {
-  Gdiplus::SolidBrush brush(color);
+  Gdiplus::SolidBrush brush(contrastTheme.on ? contrastTheme.windowText : color);
   float w1 = 0.0f;
   if (!plain.empty()) {
     w1 = FillText(g, plain, displayFamily, Gdiplus::FontStyleBold, 36.0f, Gdiplus::PointF(338.0f, 59.0f),
@@ -162,7 +183,8 @@ float DrawHeading(Gdiplus::Graphics& g, const std::wstring& plain, const std::ws
                      Gdiplus::PointF(338.0f + w1, 59.0f), -1.44f);
   }
   const RectF subtitleBox(338.0f, 112.0f, 400.0f, 40.0f);
-  DrawTextBox(g, subtitle, bodyFamily, 14.0f, Gdiplus::FontStyleRegular, colorMuted, subtitleBox,
+  DrawTextBox(g, subtitle, bodyFamily, 14.0f, Gdiplus::FontStyleRegular,
+              contrastTheme.on ? contrastTheme.windowText : colorMuted, subtitleBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
   AddAccessText(plain + accented, RectF(338.0f, 59.0f, 400.0f, 48.0f));
   AddAccessText(subtitle, subtitleBox);
@@ -174,10 +196,13 @@ void DrawCaptionButton(Gdiplus::Graphics& g, int32_t id, float x, bool isClose) 
   const RectF r(x, 0.0f, 44.0f, 44.0f);
   AddHitRegion(id, r);
   if (hovered) {
-    Gdiplus::SolidBrush fill(isClose ? Color(0xFFE81123) : Color(0x14FFFFFF));
+    Gdiplus::SolidBrush fill(contrastTheme.on ? contrastTheme.highlight
+                             : isClose        ? Color(0xFFE81123)
+                                              : Color(0x14FFFFFF));
     g.FillRectangle(&fill, r);
   }
-  const Color c = isClose && hovered ? colorWhite : colorMuted;
+  Color c = isClose && hovered ? colorWhite : colorMuted;
+  if (contrastTheme.on) c = hovered ? contrastTheme.highlightText : contrastTheme.windowText;
   DrawIcon(g, isClose ? iconClose : iconMinimize, x + 15.0f, 15.0f, 14.0f, c, 1.8f);
   DrawFocusRingFor(g, id, InflateRect(r, -3.0f), 4.0f);
   AddAccessItem(id, ButtonRole, isClose ? L"Fermer" : L"R\u00e9duire", r);

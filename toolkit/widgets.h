@@ -26,9 +26,8 @@ inline constexpr float headingBottom = 129.0f;
 // painter sets it before any widget is drawn; an exported preview keeps it
 // all off.
 struct WidgetLook {
-  int32_t focusId;    // widget that shows the focus ring, 0 for none
-  bool shortcuts;     // Alt letters underlined
-  bool highContrast;  // the system's colour pairs only
+  int32_t focusId;  // widget that shows the focus ring, 0 for none
+  bool shortcuts;   // Alt letters underlined
 };
 extern WidgetLook widgetLook;
 

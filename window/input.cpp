@@ -8,6 +8,7 @@
 
 #include "app/state.h"
 #include "toolkit/backdrop.h"
+#include "toolkit/draw.h"
 #include "toolkit/widgets.h"
 #include "window/accessible.h"
 #include "window/compose.h"
@@ -142,6 +143,9 @@ void ReadHighContrast() {
   hc.cbSize = sizeof(hc);
   InstallerState.highContrast = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) &&
                                 (hc.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  const bool on = contrastTheme.on;
+  contrastTheme = SystemContrastTheme();
+  contrastTheme.on = on;  // the frame painter switches it, frame by frame
 }
 
 Gdiplus::PointF LayoutPoint(LPARAM point, float scale) {
@@ -266,6 +270,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
       ReadHighContrast();
+      DiscardStillLayer();  // the colours may have changed with the setting unchanged
       InvalidateRect(window, nullptr, FALSE);
       break;
     case WM_TIMER: {

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "app/helpers.h"
+#include "app/launch.h"
 #include "app/state.h"
 #include "toolkit/backdrop.h"
+#include "toolkit/draw.h"
 #include "window/flow.h"
 #include "window/screens.h"
 
@@ -59,6 +61,12 @@ int ExportPreviews(const std::wstring& folder) {
   if (!FindPngEncoder(&png)) return 1;
   CreateDirectories(folder);
 
+  // With "/contraste", the screens as a high-contrast theme shows them, in
+  // the fixed colours of the black theme (the machine's own would make the
+  // images depend on it).
+  const bool contrast = HasSwitch(GetCommandLineW(), L"/contraste");
+  if (contrast) contrastTheme = BlackContrastTheme();
+
   InstallerState.uiScale = 2.0f;
   RenderBackdrop(kPreviewWidth, kPreviewHeight);
   Gdiplus::Bitmap image(kPreviewWidth, kPreviewHeight, PixelFormat32bppPARGB);
@@ -76,6 +84,7 @@ int ExportPreviews(const std::wstring& folder) {
       // What a mouse user sees: no focus ring, no underlined Alt letters.
       frame.focusRing = 0;
       frame.shortcuts = false;
+      frame.highContrast = contrast;
       Gdiplus::Graphics graphics(&image);
       PaintFrame(graphics, frame, FramePart::Whole, false);
     }

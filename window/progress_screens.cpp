@@ -32,14 +32,27 @@ void FillRoundedRect(Gdiplus::Graphics& g, const RectF& rect, float radius, cons
 // The bar's track and the soft glow under its filled part: still while the
 // counters do not change.
 void DrawBarBase(Gdiplus::Graphics& g, float fill) {
-  Gdiplus::SolidBrush track(MakeColor(0xFFFFFF, 18));
-  FillRoundedRect(g, RectF(kContentX, kBarY, kTrackWidth, kBarHeight), 6, track);
+  const RectF trackBox(kContentX, kBarY, kTrackWidth, kBarHeight);
+  Gdiplus::SolidBrush track(contrastTheme.on ? contrastTheme.window : MakeColor(0xFFFFFF, 18));
+  FillRoundedRect(g, trackBox, 6, track);
+  if (contrastTheme.on) {
+    Gdiplus::GraphicsPath outline;
+    AddRoundedRect(outline, InflateRect(trackBox, 1.5f), 7.5f);
+    Gdiplus::Pen pen(contrastTheme.windowText, 1);
+    g.DrawPath(&pen, &outline);
+  }
   FillSoftGlow(g, RectF(kContentX, kBarY, fill, kBarHeight), 6, MakeColor(0x8B5CF6, 204), 14);
 }
 
 // The flowing gradient of the filled part and its glowing head.
 void DrawBarFlow(Gdiplus::Graphics& g, float fill, float shimmer) {
   const RectF bar(kContentX, kBarY, fill, kBarHeight);
+  if (contrastTheme.on) {
+    // One solid fill in the highlight colour: no flow, no head.
+    Gdiplus::SolidBrush solid(contrastTheme.highlight);
+    FillRoundedRect(g, bar, 6, solid);
+    return;
+  }
   // Twice as wide as the bar and tiled: moving its start by `shimmer` makes
   // the colours flow; first and last colours match, so the tiles join.
   Gdiplus::LinearGradientBrush* flow =
@@ -115,7 +128,7 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
     FillGradientText(g, percent, displayFamily, Gdiplus::FontStyleBold, 64, PointF(kContentRight - pw, 231),
                      -3.2f);
     const RectF statusBox(kContentX, 267, kTrackWidth - pw - 16, 20);
-    DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, colorBody, statusBox,
+    DrawTextBox(g, frame.status, monoFamily, 13, Gdiplus::FontStyleRegular, Ink(colorBody), statusBox,
                 Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, false);
     DrawBarBase(g, v.fill);
     AddAccessText(frame.status, statusBox);
@@ -133,7 +146,7 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
   if (!sizes.empty()) {
     const bool underGlow = UnderHeadGlow(kContentX, kContentX + 200, v.fill);
     if (part == FramePart::Whole || (underGlow ? animated : still)) {
-      DrawTextBox(g, sizes, monoFamily, 12, Gdiplus::FontStyleRegular, colorMuted,
+      DrawTextBox(g, sizes, monoFamily, 12, Gdiplus::FontStyleRegular, Ink(colorMuted),
                   RectF(kContentX, 335, 200, 16), Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear,
                   false);
     }
@@ -143,11 +156,11 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
   const float left = kContentRight - cw - tw;
   const bool reminderUnderGlow = UnderHeadGlow(left, kContentRight - cw, v.fill);
   if (part == FramePart::Whole || (reminderUnderGlow ? animated : still)) {
-    Gdiplus::SolidBrush muted(colorMuted);
+    Gdiplus::SolidBrush muted(Ink(colorMuted));
     FillText(g, kReminder, monoFamily, Gdiplus::FontStyleRegular, 12, PointF(left, 336), muted, 0);
   }
   if (animated && CursorShown(frame.time, frame.animationsOn)) {
-    Gdiplus::SolidBrush cyan(MakeColor(0x22D3EE, 255));
+    Gdiplus::SolidBrush cyan(Ink(MakeColor(0x22D3EE, 255)));
     FillText(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, PointF(kContentRight - cw, 336), cyan, 0);
   }
 }
@@ -159,18 +172,23 @@ void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
   {
     Gdiplus::GraphicsPath ring;
     ring.AddEllipse(badge);
-    Gdiplus::LinearGradientBrush* gradient = MakeLinearGradient(
-        badge, 135, {MakeColor(0x8B5CF6, 255), MakeColor(0x22D3EE, 255), MakeColor(0xEC4899, 255)});
-    if (gradient) {
-      g.FillPath(gradient, &ring);
-      delete gradient;
+    if (contrastTheme.on) {
+      Gdiplus::SolidBrush plain(contrastTheme.windowText);
+      g.FillPath(&plain, &ring);
+    } else {
+      Gdiplus::LinearGradientBrush* gradient = MakeLinearGradient(
+          badge, 135, {MakeColor(0x8B5CF6, 255), MakeColor(0x22D3EE, 255), MakeColor(0xEC4899, 255)});
+      if (gradient) {
+        g.FillPath(gradient, &ring);
+        delete gradient;
+      }
     }
     Gdiplus::GraphicsPath inside;
     inside.AddEllipse(InflateRect(badge, -2));
-    Gdiplus::SolidBrush dark(MakeColor(0x0F1428, 255));
+    Gdiplus::SolidBrush dark(contrastTheme.on ? contrastTheme.window : MakeColor(0x0F1428, 255));
     g.FillPath(&dark, &inside);
   }
-  DrawIcon(g, iconCheck, badge.X + 18, badge.Y + 18, 28, colorWhite, 2.4f);
+  DrawIcon(g, iconCheck, badge.X + 18, badge.Y + 18, 28, Ink(colorWhite), 2.4f);
 
   const std::wstring title = uninstall ? L"C\u2019est fait" : L"C\u2019est pr\u00eat !";
   FillGradientText(g, title, displayFamily, Gdiplus::FontStyleBold, 52, PointF(337, 138), -2.6f);
@@ -183,7 +201,7 @@ void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
   AddAccessText(title, RectF(337, 138, 400, 60));
   for (int i = 0; i < 2; ++i) {
     const RectF box(338, 210 + 22.5f * i, 400, 22);
-    DrawTextBox(g, lines[i], bodyFamily, 15, Gdiplus::FontStyleRegular, colorBody, box,
+    DrawTextBox(g, lines[i], bodyFamily, 15, Gdiplus::FontStyleRegular, Ink(colorBody), box,
                 Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, false);
     AddAccessText(lines[i], box);
   }
@@ -201,7 +219,7 @@ void PaintError(Gdiplus::Graphics& g, const FrameContext& frame) {
   DrawHeading(g, L"Oups\u2026", L"", L"", colorAccent);
   const std::wstring message = frame.error.empty() ? L"L'op\u00e9ration n'a pas abouti." : frame.error;
   const RectF messageBox(338, 112, 400, 252);
-  DrawTextBox(g, message, bodyFamily, 14, Gdiplus::FontStyleRegular, colorBody, messageBox,
+  DrawTextBox(g, message, bodyFamily, 14, Gdiplus::FontStyleRegular, Ink(colorBody), messageBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
   AddAccessText(message, messageBox);
   const float mainWidth = DrawButton(g, kMainButton, kContentX, L"R\u00e9essayer", Primary, false);

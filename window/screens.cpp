@@ -36,7 +36,7 @@ void DrawFolderIcon(Gdiplus::Graphics& g, float x, float y) {
   path.AddLine(p(12.5f, 13), p(3.5f, 13));
   path.AddArc(box(2, 10), 90, 90);
   path.CloseFigure();
-  Gdiplus::Pen pen(MakeColor(0x67E8F9, 255), 1.6875f);
+  Gdiplus::Pen pen(Ink(MakeColor(0x67E8F9, 255)), 1.6875f);
   pen.SetLineJoin(Gdiplus::LineJoinRound);
   g.DrawPath(&pen, &path);
 }
@@ -47,8 +47,8 @@ void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
   {
     Gdiplus::GraphicsPath shape;
     AddRoundedRect(shape, field, 11);
-    Gdiplus::SolidBrush fill(MakeColor(0x05070F, 204));
-    Gdiplus::Pen outline(MakeColor(0xFFFFFF, 23), 1);
+    Gdiplus::SolidBrush fill(contrastTheme.on ? contrastTheme.window : MakeColor(0x05070F, 204));
+    Gdiplus::Pen outline(Ink(MakeColor(0xFFFFFF, 23)), 1);
     g.FillPath(&fill, &shape);
     g.DrawPath(&outline, &shape);
   }
@@ -62,12 +62,17 @@ void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
   {
     Gdiplus::GraphicsPath shape;
     AddRoundedRect(shape, button, 8);
-    Gdiplus::SolidBrush fill(MakeColor(0x06B6D4, hovered ? 56 : 36));
-    Gdiplus::Pen outline(MakeColor(0x67E8F9, hovered ? 140 : 89), 1);
+    Gdiplus::SolidBrush fill(contrastTheme.on ? contrastTheme.buttonFace
+                                              : MakeColor(0x06B6D4, hovered ? 56 : 36));
+    Gdiplus::Pen outline(
+        contrastTheme.on ? contrastTheme.buttonText : MakeColor(0x67E8F9, hovered ? 140 : 89),
+        contrastTheme.on && hovered ? 2.0f : 1.0f);
     g.FillPath(&fill, &shape);
     g.DrawPath(&outline, &shape);
   }
-  const Gdiplus::Color labelColor = hovered ? MakeColor(0xECFEFF, 255) : MakeColor(0xA5F3FC, 255);
+  const Gdiplus::Color labelColor = contrastTheme.on ? contrastTheme.buttonText
+                                    : hovered        ? MakeColor(0xECFEFF, 255)
+                                                     : MakeColor(0xA5F3FC, 255);
   DrawTextBox(g, label, bodyFamily, 12, Gdiplus::FontStyleBold, labelColor, button,
               Gdiplus::StringAlignmentCenter, Gdiplus::StringAlignmentCenter, false);
   if (frame.shortcuts) {
@@ -77,7 +82,7 @@ void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
   DrawFocusRingFor(g, kChangeFolderButton, InflateRect(button, 3), 11);
 
   const RectF pathBox(field.X + 41, field.Y, button.X - field.X - 41 - 8, field.Height);
-  DrawTextBox(g, frame.installDir, monoFamily, 12, Gdiplus::FontStyleRegular, colorText, pathBox,
+  DrawTextBox(g, frame.installDir, monoFamily, 12, Gdiplus::FontStyleRegular, Ink(colorText), pathBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentCenter, false);
   // Read before its button, as it is seen: the folder, then what changes it.
   AddAccessText(frame.installDir, pathBox);
@@ -86,7 +91,7 @@ void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
 
 // The pink warning sign of the uninstall card: ring, stem and dot.
 void DrawWarningSign(Gdiplus::Graphics& g, const RectF& card) {
-  const Gdiplus::Color pink = MakeColor(0xF9A8D4, 255);
+  const Gdiplus::Color pink = Ink(MakeColor(0xF9A8D4, 255));
   Gdiplus::Pen ring(pink, 1.8f);
   g.DrawEllipse(&ring, RectF(card.X + 17.5f, card.Y + 16.5f, 15, 15));
   // On the 16-unit grid of an 18-unit icon at card.X + 16, grid x 8 is the
@@ -162,14 +167,26 @@ void PaintFrame(Gdiplus::Graphics& g, const FrameContext& frame, FramePart part,
   // Every frame registers its widgets anew: what is not drawn cannot be hit.
   InstallerState.hitRegions.clear();
   InstallerState.accessItems.clear();
-  widgetLook = WidgetLook{frame.focusRing, frame.shortcuts, frame.highContrast};
-  if (backdropBitmap && !backdropInPlace) {
-    g.DrawImage(backdropBitmap, 0, 0, static_cast<INT>(backdropBitmap->GetWidth()),
-                static_cast<INT>(backdropBitmap->GetHeight()));
+  widgetLook = WidgetLook{frame.focusRing, frame.shortcuts};
+  contrastTheme.on = frame.highContrast;
+  if (contrastTheme.on) {
+    // No artwork behind anything: the window colour, and a line where the
+    // brand panel ends.
+    g.Clear(contrastTheme.window);
+    ApplyUiScale(g);
+    Gdiplus::Pen edge(contrastTheme.windowText, 1);
+    g.DrawLine(&edge, 300.5f, 0.0f, 300.5f, 470.0f);
+    Gdiplus::SolidBrush ink(contrastTheme.windowText);
+    FillText(g, kProductName, displayFamily, Gdiplus::FontStyleBold, 28, PointF(40, 200), ink, -0.8f);
+  } else {
+    if (backdropBitmap && !backdropInPlace) {
+      g.DrawImage(backdropBitmap, 0, 0, static_cast<INT>(backdropBitmap->GetWidth()),
+                  static_cast<INT>(backdropBitmap->GetHeight()));
+    }
+    ApplyUiScale(g);
   }
-  ApplyUiScale(g);
 
-  Gdiplus::SolidBrush muted(colorMuted);
+  Gdiplus::SolidBrush muted(Ink(colorMuted));
   FillText(g, ScreenTag(frame.mode, frame.screen), monoFamily, Gdiplus::FontStyleRegular, 11, PointF(336, 15),
            muted, kTagSpacing);
   DrawCaptionButton(g, kMinimizeButton, 692, false);
@@ -205,7 +222,7 @@ void PaintInstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
                frame.launchAtEnd);
 
   y += 100;
-  Gdiplus::SolidBrush muted(colorMuted);
+  Gdiplus::SolidBrush muted(Ink(colorMuted));
   FillText(g, L"DOSSIER", monoFamily, Gdiplus::FontStyleRegular, 11, PointF(kContentX, y), muted,
            kTagSpacing);
   DrawFolderField(g, y + 22, frame);
@@ -226,8 +243,8 @@ void PaintUninstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
   {
     Gdiplus::GraphicsPath shape;
     AddRoundedRect(shape, card, 12);
-    Gdiplus::SolidBrush fill(MakeColor(0xEC4899, 20));
-    Gdiplus::Pen outline(MakeColor(0xEC4899, 77), 1);
+    Gdiplus::SolidBrush fill(contrastTheme.on ? contrastTheme.window : MakeColor(0xEC4899, 20));
+    Gdiplus::Pen outline(Ink(MakeColor(0xEC4899, 77)), 1);
     g.FillPath(&fill, &shape);
     g.DrawPath(&outline, &shape);
   }
@@ -238,7 +255,7 @@ void PaintUninstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
           : L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine "
             L"installation.";
   const RectF textBox(card.X + 46, card.Y + 13, card.Width - 62, 44);
-  DrawTextBox(g, text, bodyFamily, 13, Gdiplus::FontStyleRegular, colorText, textBox,
+  DrawTextBox(g, text, bodyFamily, 13, Gdiplus::FontStyleRegular, Ink(colorText), textBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
   AddAccessText(text, textBox);
 

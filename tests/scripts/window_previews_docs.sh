@@ -9,6 +9,8 @@
 # C:\users\Camille\AppData\Local, so the images do not depend on who runs it.
 # To regenerate the images after a deliberate change:
 #   NORVALE_UPDATE_PREVIEWS=1 ./run test window_previews_docs
+# The high-contrast screens ("/contraste") are kept and compared the same way,
+# in docs/previews/contraste/.
 set -euo pipefail
 WINE="${WINE64:-/usr/lib/wine/wine64}"
 DOCS="$NORVALE_ROOT/docs/previews"
@@ -25,15 +27,21 @@ restore() {
     /d "${original:-%USERPROFILE%\\AppData\\Local}" /f >/dev/null 2>&1
 }
 trap restore EXIT
-"$WINE" "$NORVALE_OUT/setup-stub.exe" '/apercu=C:\previews-docs'
+# One export and its stored images: the default one, then the same screens
+# as a high-contrast theme paints them ("/contraste", in docs/previews/contraste/).
+check() {  # Windows folder, Linux folder, stored folder, extra switch
+  "$WINE" "$NORVALE_OUT/setup-stub.exe" "/apercu=$1" ${4:+"$4"}
+  if [ "${NORVALE_UPDATE_PREVIEWS:-0}" = 1 ]; then
+    mkdir -p "$3"
+    rm -f "$3"/*.png
+    cp "$2"/*.png "$3"/
+    echo "$3 regenerated"
+  fi
+  compare "$2" "$3"
+}
 
-if [ "${NORVALE_UPDATE_PREVIEWS:-0}" = 1 ]; then
-  rm -f "$DOCS"/*.png
-  cp "$dir"/*.png "$DOCS"/
-  echo "docs/previews/ regenerated"
-fi
-
-/usr/bin/python3 - "$dir" "$DOCS" <<'PY'
+compare() {
+/usr/bin/python3 - "$1" "$2" <<'PY'
 import os, sys
 from PIL import Image
 
@@ -60,3 +68,8 @@ if stale:
     sys.exit(1)
 print("docs/previews/ shows what the program draws")
 PY
+}
+
+check 'C:\previews-docs' "$dir" "$DOCS"
+rm -rf "$WINEPREFIX/drive_c/previews-contrast"
+check 'C:\previews-contrast' "$WINEPREFIX/drive_c/previews-contrast" "$DOCS/contraste" /contraste
