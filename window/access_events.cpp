@@ -74,7 +74,10 @@ void AnnounceFrame(HWND window) {
         }
       }
     }
-  } else if (announced.items.size() == items.size()) {
+  } else if (announced.items.size() != items.size()) {
+    // A text came or went on the same screen (the first status line).
+    NotifyWinEvent(EVENT_OBJECT_REORDER, window, OBJID_CLIENT, CHILDID_SELF);
+  } else {
     for (size_t i = 0; i < items.size(); ++i) {
       const AccessItem& was = announced.items[i];
       const AccessItem& is = items[i];

@@ -67,7 +67,7 @@ wait_exit 0 "Escape on uninstall Welcome"
 # --- Error ---------------------------------------------------------------------------
 mkdir -p "$work/err/LISEZMOI.txt"  # a folder where a payload file must go: the write fails
 start_setup '/dir=C:\a11y\err'
-run_client press enter
+run_client press enter alert
 run_client tree error
 run_client press escape
 wait_exit 1 "closing on Error"

@@ -394,6 +394,9 @@ int Keyboard() {
   Say(ordered, L"focus and state events in order:" + got);
   Say(!seen.empty() && seen.back() == L"focus Lancer Norvale Lockra",
       L"the Done screen put the focus on its main button");
+  int reorders = 0;
+  for (const Event& e : events) reorders += e.event == EVENT_OBJECT_REORDER && e.child == CHILDID_SELF;
+  Say(reorders >= 2, L"Progress and Done each raised a reorder event (" + std::to_wstring(reorders) + L")");
   bool up = !percents.empty();
   std::wstring list;
   for (size_t i = 0; i < percents.size(); ++i) {
@@ -401,6 +404,30 @@ int Keyboard() {
     if (i > 0 && percents[i] <= percents[i - 1]) up = false;
   }
   Say(up && percents.back() == 100, L"progress value events go up and reach 100 %:" + list);
+  acc->Release();
+  return failures ? 1 : 0;
+}
+
+// Presses KEY; with "alert", then waits for the alert of an Error screen
+// and checks that it reads the reason.
+int PressKey(const char* key, const char* then) {
+  IAccessible* acc = ClientObject();
+  if (!acc) return 1;
+  const bool alert = strcmp(then, "alert") == 0;
+  HWINEVENTHOOK hook = alert ? HookEvents() : nullptr;
+  events.clear();
+  Front();
+  Press(strcmp(key, "enter") == 0 ? VK_RETURN : VK_ESCAPE);
+  if (alert) {
+    std::wstring reason;
+    for (int i = 0; i < 200 && reason.empty(); ++i) {
+      Pump(100);
+      for (const Event& e : events)
+        if (e.event == EVENT_SYSTEM_ALERT && e.role == T) reason = e.name;
+    }
+    UnhookWinEvent(hook);
+    Say(reason.rfind(L"Impossible", 0) == 0, L"the Error screen raised an alert that reads: " + reason);
+  }
   acc->Release();
   return failures ? 1 : 0;
 }
@@ -414,14 +441,8 @@ int main(int argc, char** argv) {
     rc = Tree(argv[2]);
   } else if (argc == 2 && strcmp(argv[1], "keyboard") == 0) {
     rc = Keyboard();
-  } else if (argc == 3 && strcmp(argv[1], "press") == 0) {
-    if (ClientObject() || target) {
-      Front();
-      Press(strcmp(argv[2], "enter") == 0 ? VK_RETURN : VK_ESCAPE);
-      rc = 0;
-    } else {
-      rc = 1;
-    }
+  } else if ((argc == 3 || argc == 4) && strcmp(argv[1], "press") == 0) {
+    rc = PressKey(argv[2], argc == 4 ? argv[3] : "");
   }
   CoUninitialize();
   return rc;
