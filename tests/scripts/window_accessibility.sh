@@ -23,13 +23,6 @@ pass() { echo "ok: $*"; }
 client() { "$WINE" 'C:\a11y\client.exe' "$@" 2>/dev/null | tr -d '\r' | tee "$work/client.out"; return "${PIPESTATUS[0]}"; }
 PID=""
 start_setup() { "$WINE" 'C:\a11y\setup.exe' "$@" & PID=$!; }
-wait_exit() {  # expected exit code, what
-  local rc
-  for _ in $(seq 1 150); do kill -0 "$PID" 2>/dev/null || break; sleep 0.2; done
-  if kill -0 "$PID" 2>/dev/null; then fail "$2: still running"; kill "$PID"; return; fi
-  wait "$PID"; rc=$?
-  [ "$rc" = "$1" ] && pass "$2: exit code $rc" || fail "$2: exit code $rc, expected $1"
-}
 run_client() { client "$@" || failures=$((failures + 1)); }
 PROBE="$NORVALE_OUT/fixtures/norvale-probe.exe"
 DESKTOP_LNK="$("$WINE" winepath.exe -u "$("$WINE" "$PROBE" known desktop 2>/dev/null | tr -d '\r')\\Norvale Lockra.lnk" 2>/dev/null | tr -d '\r')"

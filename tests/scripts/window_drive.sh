@@ -51,13 +51,6 @@ move_to() { xdotool mousemove "$((WX + $(px "$1")))" "$((WY + $(py "$2")))"; sle
 click_at() { move_to "$1" "$2"; xdotool click 1; sleep 0.3; }
 key() { xdotool windowfocus "$WID" 2>/dev/null; sleep 0.1; xdotool key "$1"; sleep 0.3; }
 window_open() { xdotool search --onlyvisible --name "$TITLE" >/dev/null 2>&1; }
-wait_exit() {  # expected exit code, what
-  local rc
-  for _ in $(seq 1 150); do kill -0 "$PID" 2>/dev/null || break; sleep 0.2; done
-  if kill -0 "$PID" 2>/dev/null; then fail "$2: still running"; kill "$PID"; return; fi
-  wait "$PID"; rc=$?
-  [ "$rc" = "$1" ] && pass "$2: exit code $rc" || fail "$2: exit code $rc, expected $1"
-}
 wait_file() { for _ in $(seq 1 150); do [ -e "$1" ] && return 0; sleep 0.2; done; return 1; }
 # The sequence's last step is the shortcuts: once the log names the Start-menu
 # one, the window is about to show Done (the Desktop one, when ticked, is made

@@ -12,3 +12,13 @@ find_window() {
   done
   echo "$id"
 }
+
+# Waits up to 30 s for the setup program started as $PID to end and reports
+# its exit code through the script's pass and fail.
+wait_exit() {  # expected exit code, what
+  local rc
+  for _ in $(seq 1 150); do kill -0 "$PID" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$PID" 2>/dev/null; then fail "$2: still running"; kill "$PID"; return; fi
+  wait "$PID"; rc=$?
+  [ "$rc" = "$1" ] && pass "$2: exit code $rc" || fail "$2: exit code $rc, expected $1"
+}
