@@ -71,8 +71,11 @@ TEST_F(WindowAccess, ScreenChangesTogglesAndLabelsRaiseTheirEvents) {
   EXPECT_EQ(Count(r, EVENT_OBJECT_REORDER), 1);
   ASSERT_EQ(Count(r, EVENT_OBJECT_FOCUS), 1);
   EXPECT_EQ(InstallerState.focusId, kMainButton);
-  for (const Raised& e : r)
-    if (e.event == EVENT_OBJECT_FOCUS) EXPECT_EQ(e.child, ChildOfWidget(kMainButton));
+  for (const Raised& e : r) {
+    if (e.event == EVENT_OBJECT_FOCUS) {
+      EXPECT_EQ(e.child, ChildOfWidget(kMainButton));
+    }
+  }
 
   InstallerState.createDesktopShortcut = false;
   r = Frame(Install, Welcome);
