@@ -20,7 +20,7 @@ file(GLOB NORVALE_CORE_SOURCES CONFIGURE_DEPENDS
 list(REMOVE_ITEM NORVALE_CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 add_library(setupcore STATIC ${NORVALE_CORE_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(setupcore PUBLIC lzms_decode ${NORVALE_DELAY_LIBS} delayimp ${NORVALE_SYSTEM_LIBS})
+target_link_libraries(setupcore PUBLIC package_format lzms_decode ${NORVALE_DELAY_LIBS} delayimp ${NORVALE_SYSTEM_LIBS})
 # Debug information for the program's own code: it goes to the stub's
 # separate debug file (below), so a crash address maps to a file and line.
 target_compile_options(setupcore PRIVATE -g)
