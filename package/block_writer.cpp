@@ -69,13 +69,13 @@ void WriterMain(BlockWriter* w) {
     // decoder is still busy (a changed byte that the decoder happens not to
     // read is still a damaged copy); the final bytes as they go out.
     if (w->checkSum && !w->containerHashed) {
-      w->containerOk = Xxh64(w->container, w->containerSize) == w->expected.packed;
+      w->containerOk = Xxh64(w->container, w->containerSize) == w->expected.packedSum;
       w->containerHashed = true;
     }
     const bool ok = (w->finalBytes || w->finisherReady) && WriteAvailable(w, decoded, &written);
     // A mismatch fails the block before it counts as done.
     const bool matches =
-        !ok || !ended || !w->checkSum || (w->containerOk && Xxh64End(&w->sum) == w->expected.raw);
+        !ok || !ended || !w->checkSum || (w->containerOk && Xxh64End(&w->sum) == w->expected.sum);
     lock.lock();
     if (!ok) w->writeOk = false;
     if (!matches) w->sumOk = false;

@@ -18,52 +18,46 @@ namespace {
 const wchar_t kDamagedOrFullMessage[] =
     L"Installateur endommagé ou disque plein : téléchargez-le de nouveau.";
 
-// The offset of the trailer that belongs to the package at payloadOffset, so
-// that no block may claim bytes beyond it. The file size when the trailer
-// cannot be found again (the block reads then fail on their own).
-uint64_t PackageEndOffset(HANDLE file, uint64_t payloadOffset) {
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size)) return 0;
-  const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
-  const uint64_t end = PackageSearchEnd(file, fileSize);
-  for (uint64_t i = 0; i < 8 && end >= i + 24; ++i) {
-    uint8_t trailer[24];
-    if (!ReadAt(file, end - i - 24, trailer, sizeof trailer) || memcmp(trailer + 16, "HLVXPAK1", 8) != 0)
-      continue;
-    uint64_t offset, length;
-    memcpy(&offset, trailer, 8);
-    memcpy(&length, trailer + 8, 8);
-    if (offset == payloadOffset && length <= end - i - 24 - offset) return offset + length;
-    break;
+// Whether a layout read this far holds the header and the whole entry table
+// (what comes after them may still be damaged).
+bool TableRead(PackageReason reason) {
+  switch (reason) {
+    case PackageReason::kNone:
+    case PackageReason::kBlockCut:
+    case PackageReason::kSectionForeign:
+    case PackageReason::kSectionVersion:
+    case PackageReason::kSectionShape:
+    case PackageReason::kSectionChecksum:
+    case PackageReason::kSectionSettings:
+    case PackageReason::kSectionBlockSizes:
+      return true;
+    default:
+      return false;
   }
-  return fileSize;
 }
 
-// Reads the header and the entry table. False when a read fails, the header
-// is not one (a damaged setup file that runs as an installer all the same:
-// see CarriesUnreadablePackage) or a name is unsafe; nothing is written
-// before this ends.
-bool ReadEntryTable(HANDLE file, std::vector<PackageEntry>* entries, uint32_t* blockCount) {
-  uint8_t magic[4];
-  uint32_t format = 0, versionLength = 0, count = 0;
-  uint64_t total = 0;
-  if (!ReadAt(file, InstallerState.payloadOffset, magic, 4) || memcmp(magic, "HLVX", 4) != 0 ||
-      !ReadExact(file, &format, 4) || format != 1 || !ReadExact(file, &versionLength, 4) ||
-      versionLength >= 64)
-    return false;
-  char version[64];
-  if (!ReadExact(file, version, versionLength) || !ReadExact(file, &total, 8) || !ReadExact(file, &count, 4))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint16_t nameLength = 0;
-    uint64_t size = 0;
-    if (!ReadExact(file, &nameLength, 2)) return false;
-    std::string name(nameLength, '\0');
-    if (!ReadExact(file, name.data(), nameLength) || !ReadExact(file, &size, 8)) return false;
-    if (!IsSafeEntryName(name)) return false;
-    entries->push_back(PackageEntry{InstallerState.installDir + L"\\" + Utf8ToWide(name), size});
+// Reads the whole layout of the package and judges it before anything is
+// written: null when it is sound, else the message to show. A damaged head,
+// an unsafe or colliding name, or an integrity section that does not match
+// is a damaged package; a block that does not fit in the package or is too
+// large is reported as the block loop always has.
+const wchar_t* ReadPackage(HANDLE file, PackageLayout* layout) {
+  const ByteSource source = FileSource(file);
+  const PackageReason reason = ReadPackageLayout(source, layout);
+  if (!TableRead(reason)) return kDamagedSetupMessage;
+  // The package that ReadPackageIndex found, not another one.
+  if (layout->offset != InstallerState.payloadOffset) return kDamagedSetupMessage;
+  std::vector<std::string> names;
+  for (const PackageEntryRecord& entry : layout->entries) {
+    if (!IsSafeEntryName(entry.name)) return kDamagedSetupMessage;
+    names.push_back(entry.name);
   }
-  return ReadExact(file, blockCount, 4);
+  if (EntriesCollide(names)) return kDamagedSetupMessage;
+  if (reason == PackageReason::kBlockCut || FirstOversizedBlock(*layout) < layout->blocks.size())
+    return kDamagedOrFullMessage;
+  if (reason != PackageReason::kNone || CheckPackageHeadSum(source, *layout) != PackageReason::kNone)
+    return kDamagedSetupMessage;
+  return nullptr;
 }
 
 // What the decoder's progress reports reach: the writer, which follows the
@@ -80,14 +74,6 @@ size_t OnDecoded(void* context, size_t decoded, size_t need) {
 }
 
 }  // namespace
-
-bool IsSafeEntryName(const std::string& name) {
-  if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
-  if (name.find("..") != std::string::npos || name.find(':') != std::string::npos) return false;
-  for (unsigned char c : name)
-    if (c < 0x20) return false;
-  return IsWindowsEntryName(name);
-}
 
 void AdvanceToNextFile(ExtractCursor* cursor) {
   if (cursor->handle != INVALID_HANDLE_VALUE) CloseHandle(cursor->handle);
@@ -112,13 +98,13 @@ bool ReadPackageEntryNames(std::vector<std::wstring>* names) {
   HANDLE file = CreateFileW(InstallerState.selfPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  std::vector<PackageEntry> entries;
-  uint32_t blockCount = 0;
-  const bool ok = ReadEntryTable(file, &entries, &blockCount);
+  PackageLayout layout;
+  const bool read = TableRead(ReadPackageLayout(FileSource(file), &layout));
   CloseHandle(file);
-  if (!ok) return false;
-  const size_t prefix = InstallerState.installDir.size() + 1;
-  for (const PackageEntry& entry : entries) names->push_back(entry.path.substr(prefix));
+  if (!read) return false;
+  for (const PackageEntryRecord& entry : layout.entries)
+    if (!IsSafeEntryName(entry.name)) return false;
+  for (const PackageEntryRecord& entry : layout.entries) names->push_back(Utf8ToWide(entry.name));
   return true;
 }
 
@@ -129,16 +115,17 @@ bool ExtractPayload(const InstallTransaction* transaction) {
 
   ExtractCursor cursor;
   cursor.transaction = transaction;
-  uint32_t blockCount = 0;
   InstallerState.blockDecoders.clear();
-  const uint64_t packageEnd = PackageEndOffset(file, InstallerState.payloadOffset);
-  PackageIntegrity integrity;
-  if (!ReadEntryTable(file, &cursor.entries, &blockCount) || EntriesCollide(cursor.entries) ||
-      !ReadPackageIntegrity(file, InstallerState.payloadOffset, blockCount, packageEnd, &integrity)) {
+  PackageLayout layout;
+  if (const wchar_t* refusal = ReadPackage(file, &layout)) {
     CloseHandle(file);
-    SetErrorText(kDamagedSetupMessage);
+    SetErrorText(refusal);
     return false;
   }
+  for (const PackageEntryRecord& entry : layout.entries)
+    cursor.entries.push_back(
+        PackageEntry{InstallerState.installDir + L"\\" + Utf8ToWide(entry.name), entry.size});
+  const uint32_t blockCount = static_cast<uint32_t>(layout.blocks.size());
 
   LogFormat(L"extraction: %zu entries, %u blocks, %llu bytes", cursor.entries.size(), blockCount,
             InstallerState.bytesTotal.load());
@@ -164,26 +151,17 @@ bool ExtractPayload(const InstallTransaction* transaction) {
   HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   BlockBuffer input, output;
   for (uint32_t b = 0; b < blockCount && ok && cursor.failedPath.empty(); ++b) {
-    uint32_t sizes[2] = {};  // raw, compressed
-    LARGE_INTEGER here{}, zero{};
-    ok = ReadExact(file, sizes, 8) && sizes[0] <= kMaxBlockRawSize &&
-         SetFilePointerEx(file, zero, &here, FILE_CURRENT) &&
-         static_cast<uint64_t>(here.QuadPart) <= packageEnd &&
-         sizes[1] <= packageEnd - static_cast<uint64_t>(here.QuadPart);
-    if (!ok) break;
-    const uint64_t at = static_cast<uint64_t>(here.QuadPart);
+    const PackageBlock& block = layout.blocks[b];
+    const uint32_t sizes[2] = {block.rawSize, block.packedSize};
+    const uint64_t at = block.dataOffset;
     const uint8_t* in = nullptr;
     void* view = mapping ? MapBlockView(mapping, at, sizes[1], &in) : nullptr;
-    if (view) {
-      LARGE_INTEGER next{};
-      next.QuadPart = static_cast<LONGLONG>(at + sizes[1]);
-      ok = SetFilePointerEx(file, next, nullptr, FILE_BEGIN);
-    } else {
+    if (!view) {
       // Reading into untouched memory is far slower than touching it first.
       bool grown = false;
       ok = ReserveBlockBuffer(&input, sizes[1], &grown);
       if (ok && grown) memset(input.bytes.get(), 0, sizes[1]);
-      ok = ok && ReadExact(file, input.bytes.get(), sizes[1]);
+      ok = ok && ReadAt(file, at, input.bytes.get(), sizes[1]);
       in = input.bytes.get();
     }
     bool newOutput = false;
@@ -193,7 +171,7 @@ bool ExtractPayload(const InstallTransaction* transaction) {
       break;
     }
     uint8_t* out = output.bytes.get();
-    const BlockSums* sums = ExpectedBlockSums(integrity, b);
+    const BlockSums* sums = ExpectedBlockSums(layout.integrity, b);
     PageToucher toucher;
     StartPageToucher(&toucher, out, sizes[0], newOutput, view ? in : nullptr, sizes[1]);
     // The system's decompressor writes where it likes (all pages first), and

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "package/entry_name.h"  // IsSafeEntryName, for the readers of the install record
+
 struct PackageEntry {
   std::wstring path;  // installDir + "\" + the entry's name
   uint64_t size = 0;
@@ -28,12 +30,3 @@ struct ExtractCursor {
 // Closes the current file and opens the next entry that is not empty
 // (creating the empty ones it passes on the way).
 void AdvanceToNextFile(ExtractCursor* cursor);
-
-// A name the package may carry: not empty, relative (no leading separator),
-// no drive or alternate stream (':'), no parent reference ("..") anywhere and
-// no control character; and a name Windows creates as given
-// (IsWindowsEntryName).
-bool IsSafeEntryName(const std::string& name);
-
-// Largest raw size of one block: 32 MiB.
-inline constexpr uint32_t kMaxBlockRawSize = 0x2000000;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "package_format/source.h"
+
 bool ReadPackageIndex();
 // After ReadPackageIndex found no package: true when the file still shows
 // where one was (a damaged setup file, not an uninstaller).
@@ -17,6 +19,9 @@ uint64_t PackageSearchEnd(HANDLE file, uint64_t size);
 bool ReadAt(HANDLE file, uint64_t offset, void* buffer, DWORD n);
 bool ReadExact(HANDLE file, void* buffer, DWORD n);
 std::wstring Utf8ToWide(const std::string& bytes);
+// The open file as the package format reads it (size 0 when it cannot be
+// taken); the handle must outlive the source.
+ByteSource FileSource(HANDLE file);
 
 struct InstallTransaction;
 
