@@ -115,7 +115,7 @@ NameVerdict CheckNameComponent(std::string_view component) {
   return {};
 }
 
-NameVerdict CheckEntryName(std::string_view name) {
+NameVerdict CheckPackageEntryName(std::string_view name) {
   if (name.empty()) return {NameRule::kEmpty};
   if (name.size() > 65535) return {NameRule::kTooLong};
   if (name.find("..") != std::string_view::npos) return {NameRule::kParentReference};

@@ -41,10 +41,10 @@ struct NameVerdict {
 NameVerdict CheckNameComponent(std::string_view component);
 
 // A package entry name: the format's rules, then each component's.
-NameVerdict CheckEntryName(std::string_view name);
+NameVerdict CheckPackageEntryName(std::string_view name);
 
 inline bool IsInstallableEntryName(std::string_view name) {
-  return CheckEntryName(name).rule == NameRule::kNone;
+  return CheckPackageEntryName(name).rule == NameRule::kNone;
 }
 
 // Length of the valid UTF-8 sequence at `at` and its code point; 0 when the
@@ -83,5 +83,5 @@ struct NameClash {
 // most one per entry (its shortest clashing path). One folder spelled two
 // ways counts only when `folderSpellingsClash`: the packer refuses it, the
 // setup program writes both spellings' files into one folder. The names
-// must have passed CheckEntryName.
+// must have passed CheckPackageEntryName.
 std::vector<NameClash> FindNameClashes(const std::vector<std::string>& names, bool folderSpellingsClash);

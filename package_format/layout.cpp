@@ -208,6 +208,13 @@ std::vector<uint8_t> EncodePackageHead(const std::string& version,
   return out;
 }
 
+std::vector<uint8_t> EncodeBlockHeader(uint32_t rawSize, uint32_t packedSize) {
+  std::vector<uint8_t> out;
+  PutLe(&out, rawSize, 4);
+  PutLe(&out, packedSize, 4);
+  return out;
+}
+
 std::vector<uint8_t> EncodePackageTrailer(uint64_t offset, uint64_t length) {
   std::vector<uint8_t> out;
   PutLe(&out, offset, 8);

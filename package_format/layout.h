@@ -110,5 +110,8 @@ std::vector<uint8_t> EncodePackageHead(const std::string& version,
                                        const std::vector<PackageEntryRecord>& entries, uint64_t totalSize,
                                        uint32_t blockCount);
 
+// The 8 bytes before a block's compressed bytes.
+std::vector<uint8_t> EncodeBlockHeader(uint32_t rawSize, uint32_t packedSize);
+
 // The trailer of a package at offset with this length.
 std::vector<uint8_t> EncodePackageTrailer(uint64_t offset, uint64_t length);

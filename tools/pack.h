@@ -10,23 +10,18 @@
 #include <vector>
 
 #include "codec/lzms.h"
+#include "package_format/layout.h"
+#include "package_format/little_endian.h"
 
-// Format constants shared by the writer and the reader.
-inline constexpr uint64_t kPackBlockSize = 0x2000000;  // 32 MiB, the largest raw block
-inline constexpr uint64_t kPackTrailerSize = 24;
-inline constexpr char kPackMagic[] = "HLVX";
-inline constexpr char kPackTrailerMagic[] = "HLVXPAK1";
+// The package format itself is package_format/'s, shared with the setup
+// program; these names are the packer's for it.
+inline constexpr uint64_t kPackBlockSize = kPackageBlockLimit;
+inline constexpr uint64_t kPackTrailerSize = kPackageTrailerSize;
+inline constexpr const char* kPackTrailerMagic = kPackageTrailerMagic;
 inline constexpr char kPackProductExe[] = "Norvale-Lockra.exe";
 
-// Little-endian integers, as the package stores them.
-inline void PackPutLe(std::vector<uint8_t>* out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-inline uint64_t PackGetLe(const uint8_t* p, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
-}
+inline void PackPutLe(std::vector<uint8_t>* out, uint64_t value, int bytes) { PutLe(out, value, bytes); }
+inline uint64_t PackGetLe(const uint8_t* p, int bytes) { return GetLe(p, bytes); }
 
 // One file of the product folder, in package order.
 struct PackInput {
@@ -52,38 +47,11 @@ struct PackSummary {
 };
 
 // Parsed package of a setup file (list, verify, tests).
-struct PackEntryInfo {
-  std::string name;
-  uint64_t size = 0;
-};
-struct PackBlockInfo {
-  uint32_t rawSize = 0, packedSize = 0;
-  uint64_t dataOffset = 0;  // file offset of the compressed bytes
-};
-// The integrity section that follows the last block (pack_integrity.cpp).
-struct PackBlockSum {
-  uint32_t rawSize = 0, packedSize = 0;
-  uint64_t sum = 0;        // XXH64 of the block's raw bytes
-  uint64_t packedSum = 0;  // XXH64 of its compressed bytes
-};
-struct PackIntegrity {
-  bool present = false;
-  uint64_t offset = 0;   // file offset of the section
-  uint64_t headSum = 0;  // XXH64 of header, entry table and block count
-  std::vector<PackBlockSum> blocks;
-  uint8_t streamSha256[32] = {};
-  std::optional<LzmsLevel> level;  // the packing level; none in a version 1 section
-};
-struct PackageInfo {
-  uint64_t offset = 0, length = 0, trailerOffset = 0, fileSize = 0;
-  uint64_t headEnd = 0;  // file offset just after the block count
-  uint32_t padding = 0;  // bytes between the trailer and the signed content's end (0..7)
-  std::string version;
-  uint64_t totalSize = 0;
-  std::vector<PackEntryInfo> entries;
-  std::vector<PackBlockInfo> blocks;
-  PackIntegrity integrity;
-};
+using PackEntryInfo = PackageEntryRecord;
+using PackBlockInfo = PackageBlock;
+using PackBlockSum = PackageBlockSums;
+using PackIntegrity = PackageIntegrity;
+using PackageInfo = PackageLayout;
 
 // Empty when the package format can carry the name; otherwise why not.
 std::string CheckEntryName(const std::string& name);
@@ -104,15 +72,6 @@ std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::ve
 // level; headSum is the XXH64 of EncodePackageHead's bytes.
 std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackBlockSum>& blocks,
                                             const uint8_t streamSha256[32], LzmsLevel level);
-
-// The most bytes the section of a package with this many blocks can take.
-uint64_t LargestIntegritySection(uint64_t blockCount);
-
-// Reads the section in bytes (everything between the last block and the
-// trailer) for a package with these blocks. Empty when it is sound and agrees
-// with them; otherwise what is wrong.
-std::string ParseIntegritySection(const std::vector<uint8_t>& bytes, const std::vector<PackBlockInfo>& blocks,
-                                  PackIntegrity* integrity);
 
 // File offset of the PE certificate-table entry, 0 when the bytes are not a PE file.
 uint64_t PeCertificateEntryOffset(const std::vector<uint8_t>& head);
@@ -135,8 +94,13 @@ std::string CheckCertificateDates(const std::filesystem::path& cert);
 bool SignFile(const std::filesystem::path& in, const std::filesystem::path& out,
               const std::filesystem::path& cert, const std::filesystem::path& key, std::string* error);
 
-// Finds the trailer and reads header, entry table and block list.
+// Finds the trailer and reads header, entry table, block list and integrity
+// section; false with the reason in words.
 bool ReadPackageInfo(const std::filesystem::path& file, PackageInfo* info, std::string* error);
+
+// The package's head against its integrity section's checksum (kNone when
+// there is no section); otherwise the reason, with *error in words.
+PackageReason CheckHeadSum(const std::filesystem::path& file, const PackageInfo& info, std::string* error);
 
 // Decodes every block and checks the stream against the entry sizes and,
 // when the package has one, every checksum of its integrity section.

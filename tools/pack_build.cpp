@@ -23,10 +23,6 @@ bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes) {
   return !in.bad();
 }
 
-void PutU64(std::vector<uint8_t>* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 // The stub must be an unsigned PE image without a package: a second package
 // would hide behind the first, and a package after a signature breaks it.
 std::string CheckStub(const std::vector<uint8_t>& stub) {
@@ -273,8 +269,7 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   std::vector<PackBlockSum> sums;
   auto writeBlock = [&](const std::vector<uint8_t>& packed, const PackBlockSum& sum) {
     sums.push_back(sum);
-    std::vector<uint8_t> sizes;
-    PutU64(&sizes, sum.rawSize | (static_cast<uint64_t>(packed.size()) << 32));
+    const std::vector<uint8_t> sizes = EncodeBlockHeader(sum.rawSize, static_cast<uint32_t>(packed.size()));
     out.write(reinterpret_cast<const char*>(sizes.data()), 8);
     out.write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(packed.size()));
     packageLength += 8 + packed.size();
@@ -296,10 +291,7 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
       EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, streamSha256, options.level);
   out.write(reinterpret_cast<const char*>(section.data()), static_cast<std::streamsize>(section.size()));
   packageLength += section.size();
-  std::vector<uint8_t> trailer;
-  PutU64(&trailer, stub.size());
-  PutU64(&trailer, packageLength);
-  trailer.insert(trailer.end(), kPackTrailerMagic, kPackTrailerMagic + 8);
+  const std::vector<uint8_t> trailer = EncodePackageTrailer(stub.size(), packageLength);
   out.write(reinterpret_cast<const char*>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
   out.close();
   if (!out) return fail("cannot write " + temp.string());

@@ -63,7 +63,8 @@ const char* LevelName(LzmsLevel level) { return level == LzmsLevel::kMax ? "max"
 // The level the blocks were packed at, as the integrity section records it
 // (one written before the level was recorded, or none at all, cannot tell).
 std::string PackedLevel(const PackIntegrity& integrity) {
-  return integrity.level ? std::string("packed at level ") + LevelName(*integrity.level)
+  return integrity.level ? std::string("packed at level ") +
+                               LevelName(*integrity.level == 1 ? LzmsLevel::kMax : LzmsLevel::kNormal)
                          : "level not recorded";
 }
 

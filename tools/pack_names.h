@@ -1,15 +1,16 @@
-// Which file names a package may carry so that the setup program can write
-// them on Windows. Product folders are made on Linux, where a name is any
-// bytes but '/' and case matters; Windows forbids some characters and device
-// names, drops a trailing dot or space, compares names without case and
-// limits the length of a path. Portable C++ only: the packer's build, list
-// and verify share these rules.
+// The packer's words for the entry-name rules (package_format/entry_name.h,
+// which the setup program applies too), and its own rule on path lengths. Product folders are made on Linux,
+// where a name is any bytes but '/' and case matters; Windows forbids some characters and device names, drops
+// a trailing dot or space, compares names without case and limits the length of a path. Portable C++ only:
+// the packer's build, list and verify share these rules.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "package_format/entry_name.h"  // DecodeUtf8, UpcaseUnit
 
 // The folder an install lands in by default, for the longest local account
 // name Windows allows (20 characters). Paths below it must fit in MAX_PATH
@@ -48,14 +49,6 @@ std::string CheckWindowsComponent(const std::string& component);
 // any depth, files and folders alike), and paths too long for the typical
 // installation folder.
 std::vector<NameProblem> CheckPackageNames(const std::vector<std::string>& names);
-
-// The UTF-16 units of a UTF-8 name; false on invalid UTF-8 (overlong forms,
-// surrogates, values above U+10FFFF, cut sequences).
-bool DecodeUtf8(const std::string& name, std::u16string* units);
-
-// Uppercase of one UTF-16 unit, as Windows maps names before comparing them
-// (pack_upcase.inc, generated from Unicode's simple uppercase mapping).
-char16_t UpcaseUnit(char16_t unit);
 
 // The name fit for one terminal line: bytes that are not valid UTF-8, and
 // control characters, as \xNN.

@@ -8,15 +8,7 @@
 bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, std::string* error) {
   std::ifstream in(file, std::ios::binary);
   const PackIntegrity& integrity = info.integrity;
-  if (integrity.present) {
-    std::vector<uint8_t> head(info.headEnd - info.offset);
-    in.seekg(static_cast<std::streamoff>(info.offset));
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    if (!in || Xxh64(head.data(), head.size()) != integrity.headSum) {
-      *error = "the header or the entry table is damaged (its checksum does not match)";
-      return false;
-    }
-  }
+  if (CheckHeadSum(file, info, error) != PackageReason::kNone) return false;
   for (const PackEntryInfo& entry : info.entries) {
     const std::string why = CheckEntryName(entry.name);
     if (!why.empty()) {
@@ -25,13 +17,9 @@ bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, s
     }
   }
   uint64_t entrySum = 0;
-  for (const PackEntryInfo& entry : info.entries) {
-    // A sum that wraps past 2^64 could land on the header's total.
-    if (entry.size > UINT64_MAX - entrySum) {
-      *error = "the entry sizes add up to more than " + std::to_string(UINT64_MAX) + " bytes";
-      return false;
-    }
-    entrySum += entry.size;
+  if (!SumEntrySizes(info.entries, &entrySum)) {
+    *error = "the entry sizes add up to more than " + std::to_string(UINT64_MAX) + " bytes";
+    return false;
   }
   if (entrySum != info.totalSize) {
     *error = "the entry sizes add up to " + std::to_string(entrySum) + ", the header says " +
