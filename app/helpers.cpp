@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/log.h"
+#include "package_format/entry_name.h"
 
 std::wstring FormatString(const wchar_t* format, ...) {
   wchar_t buffer[1024];
@@ -264,4 +265,16 @@ void RemoveEmptyFolders(const std::wstring& dir, std::vector<std::wstring> folde
                    [&](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
   for (const std::wstring& folder : folders)
     if (!skip || !skip(dir, folder)) RemoveEmptyFolder(dir + L"\\" + folder);
+}
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
+
+bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return SameTextIgnoringCase(std::u16string_view(reinterpret_cast<const char16_t*>(a.data()), a.size()),
+                              std::u16string_view(reinterpret_cast<const char16_t*>(b.data()), b.size()));
+}
+
+std::wstring UpcaseText(std::wstring text) {
+  for (wchar_t& unit : text) unit = static_cast<wchar_t>(UpcaseUnit(static_cast<char16_t>(unit)));
+  return text;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 std::wstring FormatString(const wchar_t* format, ...);
@@ -44,6 +45,14 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& text);
 // keep some of them out (folders reached through a link).
 void RemoveEmptyFolders(const std::wstring& dir, std::vector<std::wstring> folders,
                         bool (*skip)(const std::wstring& dir, const std::wstring& folder) = nullptr);
+
+// Names and paths compared as Windows compares them, without regard to case:
+// one UTF-16 unit at a time through the package format's uppercase table
+// (package_format/entry_name.h), the rule the packer and the package reader
+// apply too, whatever the user's locale.
+bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b);
+// The text with each unit uppercased by that table: a key for such comparisons.
+std::wstring UpcaseText(std::wstring text);
 
 // UTF-8 for the files this program writes itself (install record, journal).
 std::string WideToUtf8(const std::wstring& text);

@@ -290,7 +290,7 @@ int RunSetup(const wchar_t* line) {
   // The uninstaller relocates only from a folder that holds the product, and
   // only once it holds the lock, which its copy then inherits.
   if (InstallerState.mode == Uninstall && !fromTemp && !InstallerState.damagedPackage &&
-      _wcsicmp(ParentDirectory(InstallerState.selfPath).c_str(), InstallerState.installDir.c_str()) == 0 &&
+      SameTextIgnoringCase(ParentDirectory(InstallerState.selfPath), InstallerState.installDir) &&
       FolderHoldsProduct(InstallerState.installDir) &&
       TakeSetupLock(InstallerState.silent ? kSilentLockWaitMs : 0)) {
     const int code = Relocate();

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "app/helpers.h"
 #include "app/log.h"
 #include "app/state.h"
 
@@ -78,8 +79,7 @@ void AdoptHandedOverLock() {
   const std::wstring path(name, length);
   const size_t lockLength = wcslen(kLockName);
   if (path.size() < lockLength ||
-      CompareStringOrdinal(path.c_str() + path.size() - lockLength, static_cast<int>(lockLength), kLockName,
-                           static_cast<int>(lockLength), TRUE) != CSTR_EQUAL)
+      !SameTextIgnoringCase(std::wstring_view(path).substr(path.size() - lockLength), kLockName))
     return;
   SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
   held = handle;

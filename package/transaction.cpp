@@ -45,11 +45,6 @@ std::wstring KeptAside(const Plan& plan, size_t i) {
 }
 std::wstring JournalPath(const std::wstring& dir) { return RollbackFolder(dir) + L"\\" + kJournalName; }
 
-std::wstring Upper(std::wstring text) {
-  if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-  return text;
-}
-
 bool IsFile(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -61,12 +56,10 @@ bool IsFolder(const std::wstring& path) {
 }
 
 bool UnderUi(const std::wstring& name) {
-  return name.size() > 3 && CompareStringOrdinal(name.c_str(), 3, L"ui\\", 3, TRUE) == CSTR_EQUAL;
+  return name.size() > 3 && SameTextIgnoringCase(std::wstring_view(name).substr(0, 3), L"ui\\");
 }
 
-bool IsUi(const std::wstring& name) {
-  return CompareStringOrdinal(name.c_str(), -1, L"ui", -1, TRUE) == CSTR_EQUAL;
-}
+bool IsUi(const std::wstring& name) { return SameTextIgnoringCase(name, L"ui"); }
 
 const std::vector<std::string>& Keys() {
   static const std::vector<std::string> keys = {"attempt", "folder created", "ui moved"};
@@ -247,7 +240,7 @@ bool BeginInstallTransaction(InstallTransaction* transaction, const std::wstring
     }
   }
   for (size_t i = 0; i < current.names.size(); ++i)
-    current.planned[Upper(dir + L"\\" + current.names[i])] = i;
+    current.planned[UpcaseText(dir + L"\\" + current.names[i])] = i;
   current.active = true;
   return true;
 }
@@ -255,7 +248,7 @@ bool BeginInstallTransaction(InstallTransaction* transaction, const std::wstring
 bool MoveAsideBeforeWrite(const InstallTransaction* transaction, const std::wstring& path) {
   if (!transaction || !transaction->active) return true;
   const InstallTransaction& current = *transaction;
-  const auto found = current.planned.find(Upper(path));
+  const auto found = current.planned.find(UpcaseText(path));
   if (found == current.planned.end() || !current.replace[found->second] || !IsFile(path)) return true;
   // A file in use refuses the rename for a while, as it would refuse a rewrite.
   for (int attempt = 0; attempt < 40; ++attempt) {

@@ -60,9 +60,7 @@ size_t DepthBelowRoot(const std::wstring& path) {
 }
 
 bool SameText(const std::wstring& a, size_t n, const std::wstring& b) {
-  // Full case folding on purpose: being too strict here can only keep a folder.
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(n), b.c_str(), static_cast<int>(n), TRUE) ==
-         CSTR_EQUAL;
+  return SameTextIgnoringCase(std::wstring_view(a).substr(0, n), std::wstring_view(b).substr(0, n));
 }
 
 // True when `folder` is `known` or lies above it.

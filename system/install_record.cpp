@@ -26,10 +26,7 @@ namespace {
 
 constexpr char kTitle[] = "Norvale Lockra install record, format 1";
 
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                              TRUE) == CSTR_EQUAL;
-}
+bool SameName(const std::wstring& a, const std::wstring& b) { return SameTextIgnoringCase(a, b); }
 
 }  // namespace
 

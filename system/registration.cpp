@@ -42,9 +42,7 @@ bool IsRegisteredInstallLocation(const std::wstring& dir) {
   std::wstring folder = dir;
   while (!registered.empty() && registered.back() == L'\\') registered.pop_back();
   while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  return !folder.empty() &&
-         CompareStringOrdinal(registered.c_str(), static_cast<int>(registered.size()), folder.c_str(),
-                              static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+  return !folder.empty() && SameTextIgnoringCase(registered, folder);
 }
 
 bool UninstallEntryExists() {

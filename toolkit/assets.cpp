@@ -5,6 +5,8 @@
 
 #include <shlwapi.h>
 
+#include "app/helpers.h"
+
 Gdiplus::Bitmap* logoImage = nullptr;
 Gdiplus::Bitmap* brandImage = nullptr;
 Gdiplus::PrivateFontCollection* privateFonts = nullptr;
@@ -41,7 +43,7 @@ Gdiplus::FontFamily* FindPrivateFamily(const wchar_t* name) {
   if (privateFonts->GetFamilies(count, families, &found) == Gdiplus::Ok) {
     for (INT i = 0; i < found && result == nullptr; ++i) {
       WCHAR familyName[LF_FACESIZE] = {};
-      if (families[i].GetFamilyName(familyName) == Gdiplus::Ok && lstrcmpiW(familyName, name) == 0) {
+      if (families[i].GetFamilyName(familyName) == Gdiplus::Ok && SameTextIgnoringCase(familyName, name)) {
         result = families[i].Clone();
       }
     }

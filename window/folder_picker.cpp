@@ -3,6 +3,7 @@
 #include <objidl.h>
 #include <shobjidl.h>
 
+#include "app/helpers.h"
 #include "app/state.h"
 
 namespace {
@@ -14,10 +15,9 @@ constexpr wchar_t kProductFolderSuffix[] = L"\\Norvale Lockra";
 std::wstring InstallFolderFor(std::wstring chosen) {
   while (!chosen.empty() && chosen.back() == L'\\') chosen.pop_back();
   const size_t suffixLength = wcslen(kProductFolderSuffix);
-  const bool hasSuffix =
-      chosen.size() >= suffixLength &&
-      CompareStringOrdinal(chosen.c_str() + chosen.size() - suffixLength, static_cast<int>(suffixLength),
-                           kProductFolderSuffix, static_cast<int>(suffixLength), TRUE) == CSTR_EQUAL;
+  const bool hasSuffix = chosen.size() >= suffixLength &&
+                         SameTextIgnoringCase(std::wstring_view(chosen).substr(chosen.size() - suffixLength),
+                                              kProductFolderSuffix);
   if (!hasSuffix) chosen += kProductFolderSuffix;
   return chosen;
 }
