@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr wchar_t kShortcutDescription[] = L"Navigateur l\u00e9ger et modulable";
+constexpr wchar_t kShortcutDescription[] = L"Coffre-fort de mots de passe et de codes \u00e0 deux facteurs";
 
 // An unresolved known folder gives no path at all, never one relative to the
 // current drive: callers skip the shortcut then.

@@ -59,7 +59,7 @@ echo "$LNK" | sed 's/^/  /'
 check "Start-menu shortcut target" grep -qxF "target=$DIR\\Norvale-Lockra.exe" <<<"$LNK"
 check "Start-menu shortcut working folder" grep -qxF "workdir=$DIR" <<<"$LNK"
 check "Start-menu shortcut icon" grep -qxF "icon=$DIR\\Norvale-Lockra.exe,0" <<<"$LNK"
-check "Start-menu shortcut description" grep -qxF "description=Navigateur léger et modulable" <<<"$LNK"
+check "Start-menu shortcut description" grep -qxF "description=Coffre-fort de mots de passe et de codes à deux facteurs" <<<"$LNK"
 check "no Desktop shortcut after a silent install" [ ! -e "$(unix_path "$DESKTOP\\Norvale Lockra.lnk")" ]
 check "the product was not started (no tray was running)" [ "$(log_count '^start ')" -eq 0 ]
 

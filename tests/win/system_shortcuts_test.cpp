@@ -64,7 +64,7 @@ TEST_F(ShortcutTest, PropertiesReadBackAndASecondWriteReplacesTheFirst) {
   EXPECT_EQ(p.workingDir, installDir);
   EXPECT_EQ(p.iconPath, target);
   EXPECT_EQ(p.iconIndex, 0);
-  EXPECT_EQ(p.description, L"Navigateur l\u00e9ger et modulable");
+  EXPECT_EQ(p.description, L"Coffre-fort de mots de passe et de codes \u00e0 deux facteurs");
 
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((dir + L"\\*.lnk").c_str(), &data);
