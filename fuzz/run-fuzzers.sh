@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the LZMS and text-record fuzz targets with libFuzzer and the address and undefined-
-# behaviour sanitizers, then runs each for a while (FUZZ_SECONDS, default 30)
-# from a copy of its committed seed corpus. Exits non-zero on any finding.
+# Builds the fuzz targets (the LZMS codec's, the text records', and the
+# package format's: the head and entry table, the integrity section) with
+# libFuzzer and the address and undefined-behaviour sanitizers, then runs
+# each for a while (FUZZ_SECONDS, default 30) from a copy of its committed
+# seed corpus, or for FUZZ_RUNS executions when that is set. FUZZ_TARGETS
+# picks some of them. Exits non-zero on any finding.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="${NORVALE_BUILD:-$ROOT/build}/fuzz"
@@ -10,13 +13,18 @@ mkdir -p "$OUT"
 
 FLAGS=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$ROOT")
 CODEC=("$ROOT"/codec/*.cpp)
+PACKAGE=("$ROOT"/package_format/*.cpp)
+TARGETS="${FUZZ_TARGETS:-lzms_decode lzms_container lzms_roundtrip text_record package_head package_integrity}"
+LIMIT=(-max_total_time="$SECONDS_EACH")
+[ -n "${FUZZ_RUNS:-}" ] && LIMIT=(-runs="$FUZZ_RUNS")
 
 status=0
-for target in lzms_decode lzms_container lzms_roundtrip text_record; do
+for target in $TARGETS; do
   bin="$OUT/${target}_fuzzer"
   echo "== building $target"
   case "$target" in
     text_record) SOURCES=("$ROOT/system/text_record.cpp") ;;
+    package_*) SOURCES=("${CODEC[@]}" "${PACKAGE[@]}") ;;
     *) SOURCES=("${CODEC[@]}") ;;
   esac
   clang++ "${FLAGS[@]}" "$ROOT/fuzz/${target}_fuzzer.cpp" "${SOURCES[@]}" -o "$bin"
@@ -24,8 +32,8 @@ for target in lzms_decode lzms_container lzms_roundtrip text_record; do
   rm -rf "$work" "$OUT/${target}_findings"
   mkdir -p "$work" "$OUT/${target}_findings"
   cp "$ROOT/fuzz/corpus/$target"/* "$work"/ 2>/dev/null || true
-  echo "== fuzzing $target for ${SECONDS_EACH}s"
-  if ! "$bin" -max_total_time="$SECONDS_EACH" -max_len=65536 -rss_limit_mb=2048 -timeout=20 \
+  echo "== fuzzing $target (${LIMIT[*]})"
+  if ! "$bin" "${LIMIT[@]}" -max_len=65536 -rss_limit_mb=2048 -timeout=20 \
       -artifact_prefix="$OUT/${target}_findings/" -print_final_stats=1 "$work" 2>&1 | tail -25; then
     status=1
   fi
