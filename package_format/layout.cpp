@@ -50,7 +50,22 @@ PackageReason ReadBlocks(Cursor* cursor, PackageLayout* layout) {
 // What follows the last block: nothing, or a sound section.
 PackageReason ReadSection(Cursor* cursor, PackageLayout* layout) {
   layout->sectionSize = cursor->end - cursor->position;
-  if (layout->sectionSize == 0) return PackageReason::kNone;
+  if (layout->sectionSize == 0) {
+    // The blocks reach the trailer. A section must not be there all the
+    // same: one changed compressed size that swallowed it would switch its
+    // checks off. Where each version's section would begin, its magic and
+    // version are looked for (compressed bytes that happen to hold them
+    // there are not to be expected).
+    for (uint32_t version : {1u, 2u}) {
+      const uint64_t size = IntegritySectionSize(version, layout->blockCount);
+      uint8_t start[12];
+      if (size <= cursor->end - layout->headEnd &&
+          ReadSource(cursor->source, cursor->end - size, start, 12) && memcmp(start, "HLVXSUMS", 8) == 0 &&
+          GetLe(start + 8, 4) == version)
+        return PackageReason::kSectionShape;
+    }
+    return PackageReason::kNone;
+  }
   layout->integrity.offset = cursor->position;
   // The magic and version first, so that only a section of the one size
   // they allow is read whole.
