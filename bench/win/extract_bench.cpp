@@ -19,6 +19,7 @@
 #include "package/decompressor.h"
 #include "package/package.h"
 #include "package/transaction.h"
+#include "package_format/layout.h"
 
 namespace {
 
@@ -88,30 +89,18 @@ int Decode(const wchar_t* setup) {
   HANDLE file = CreateFileW(setup, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
-  uint32_t versionLength = 0, count = 0, blocks = 0;
-  uint8_t skip[64];
-  bool ok = ReadAt(file, InstallerState.payloadOffset + 8, &versionLength, 4) && versionLength < 64 &&
-            ReadExact(file, skip, versionLength) && ReadExact(file, skip, 8) && ReadExact(file, &count, 4);
-  for (uint32_t i = 0; ok && i < count; ++i) {
-    uint16_t length = 0;
-    std::vector<uint8_t> name;
-    ok = ReadExact(file, &length, 2);
-    name.resize(length + 8u);
-    ok = ok && ReadExact(file, name.data(), length + 8u);
-  }
-  ok = ok && ReadExact(file, &blocks, 4);
+  PackageLayout layout;
+  bool ok = ReadPackageLayout(FileSource(file), &layout) == PackageReason::kNone;
   BlockDecompressor decompressor;
   OpenBlockDecompressor(&decompressor);
   std::vector<uint8_t> input, output;
   double seconds = 0, cpu = 0;
   uint64_t bytes = 0;
-  for (uint32_t b = 0; ok && b < blocks; ++b) {
-    uint32_t sizes[2];
-    ok = ReadExact(file, sizes, 8);
-    if (!ok) break;
+  for (size_t b = 0; ok && b < layout.blocks.size(); ++b) {
+    const uint32_t sizes[2] = {layout.blocks[b].rawSize, layout.blocks[b].packedSize};
     input.resize(sizes[1]);
     output.resize(sizes[0]);
-    ok = ReadExact(file, input.data(), sizes[1]);
+    ok = ReadAt(file, layout.blocks[b].dataOffset, input.data(), sizes[1]);
     LARGE_INTEGER start, end;
     size_t actual = 0;
     const double cpuStart = ProcessCpuSeconds();
