@@ -24,6 +24,7 @@ bool TableRead(PackageReason reason) {
   switch (reason) {
     case PackageReason::kNone:
     case PackageReason::kBlockCut:
+    case PackageReason::kBlockCountTooLarge:
     case PackageReason::kSectionForeign:
     case PackageReason::kSectionVersion:
     case PackageReason::kSectionShape:
@@ -53,7 +54,8 @@ const wchar_t* ReadPackage(HANDLE file, PackageLayout* layout) {
     names.push_back(entry.name);
   }
   if (EntriesCollide(names)) return kDamagedSetupMessage;
-  if (reason == PackageReason::kBlockCut || FirstOversizedBlock(*layout) < layout->blocks.size())
+  if (reason == PackageReason::kBlockCut || reason == PackageReason::kBlockCountTooLarge ||
+      FirstOversizedBlock(*layout) < layout->blocks.size())
     return kDamagedOrFullMessage;
   if (reason != PackageReason::kNone || CheckPackageHeadSum(source, *layout) != PackageReason::kNone)
     return kDamagedSetupMessage;

@@ -35,7 +35,10 @@ struct Cursor {
 PackageReason ReadBlocks(Cursor* cursor, PackageLayout* layout) {
   // Each block takes 8 bytes at least: a count that cannot fit is refused
   // before anything is walked.
-  if (!cursor->Fits(8 * uint64_t{layout->blockCount})) return PackageReason::kBlockCut;
+  if (!cursor->Fits(8 * uint64_t{layout->blockCount})) {
+    layout->countRoom = cursor->end - cursor->position;
+    return PackageReason::kBlockCountTooLarge;
+  }
   for (uint32_t b = 0; b < layout->blockCount; ++b) {
     uint64_t raw = 0, packed = 0;
     if (!cursor->Number(&raw, 4) || !cursor->Number(&packed, 4) || !cursor->Fits(packed))
@@ -158,7 +161,10 @@ PackageReason ReadPackageLayout(const ByteSource& source, PackageLayout* layout)
   if (!cursor.Number(&count, 4)) return PackageReason::kHeaderCut;
   layout->entryCount = static_cast<uint32_t>(count);
   // Each entry takes 10 bytes at least.
-  if (!cursor.Fits(10 * count)) return PackageReason::kTableCut;
+  if (!cursor.Fits(10 * count)) {
+    layout->countRoom = cursor.end - cursor.position;
+    return PackageReason::kEntryCountTooLarge;
+  }
   for (uint64_t i = 0; i < count; ++i) {
     uint64_t nameLength = 0;
     PackageEntryRecord entry;

@@ -68,6 +68,7 @@ struct PackageLayout {
   uint64_t headEnd = 0;  // file offset just after the block count
   std::vector<PackageBlock> blocks;
   PackageIntegrity integrity;
+  uint64_t countRoom = 0;    // with k*CountTooLarge: the bytes after the count, up to the trailer
   uint64_t sectionSize = 0;  // bytes between the last block and the trailer
   size_t badBlock = 0;       // with kSectionBlockSizes: which block
 };
