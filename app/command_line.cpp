@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include "app/helpers.h"
+
 namespace {
 
 // Doubles every run of backslashes that ends at a double quote, so that the
@@ -34,8 +36,8 @@ std::vector<std::wstring> Split(const std::wstring& line) {
 }
 
 bool StartsWithIgnoringCase(const std::wstring& text, const wchar_t* prefix, size_t length) {
-  return text.size() >= length && CompareStringOrdinal(text.c_str(), static_cast<int>(length), prefix,
-                                                       static_cast<int>(length), TRUE) == CSTR_EQUAL;
+  return text.size() >= length &&
+         SameTextIgnoringCase(std::wstring_view(text).substr(0, length), std::wstring_view(prefix, length));
 }
 
 }  // namespace

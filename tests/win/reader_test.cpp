@@ -172,7 +172,9 @@ TEST_F(ReaderTest, PackageLengthIsExact) {
       file[file.size() - 16 + i] = static_cast<uint8_t>(c.length >> (8 * i));
     }
     EXPECT_EQ(Read(file), c.package) << c.offset << " " << c.length;
-    if (!c.package) EXPECT_TRUE(CarriesUnreadablePackage()) << c.offset << " " << c.length;
+    if (!c.package) {
+      EXPECT_TRUE(CarriesUnreadablePackage()) << c.offset << " " << c.length;
+    }
   }
 }
 
