@@ -94,8 +94,7 @@ bool IsRedirected(const std::wstring& path) {
   if (opened.empty() || parent.empty()) return false;  // nothing there to follow
   const size_t cut = path.find_last_of(L"\\/");
   const std::wstring expected = parent + L"\\" + path.substr(cut + 1);
-  return CompareStringOrdinal(opened.c_str(), static_cast<int>(opened.size()), expected.c_str(),
-                              static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL;
+  return !SameTextIgnoringCase(opened, expected);
 }
 
 bool IsLinkAt(const std::wstring& path) {

@@ -35,9 +35,7 @@ bool ReachedThroughLink(const std::wstring& dir, const std::wstring& name) {
   return false;
 }
 
-bool IsUninstaller(const std::wstring& name) {
-  return CompareStringOrdinal(name.c_str(), -1, kUninstallerName, -1, TRUE) == CSTR_EQUAL;
-}
+bool IsUninstaller(const std::wstring& name) { return SameTextIgnoringCase(name, kUninstallerName); }
 
 // Everything in a folder from before records existed, as if a record listed
 // it: the files (and links) and the folders below it.
@@ -85,8 +83,7 @@ std::vector<std::wstring> LeftBehind(const std::wstring& dir, const UninstallJou
     if ((allButLast && IsUninstaller(file)) || ReachedThroughLink(dir, file) || !FileExists(path)) continue;
     // The running uninstaller's own file, when it could not relocate, stays
     // as it always has.
-    if (CompareStringOrdinal(path.c_str(), -1, InstallerState.selfPath.c_str(), -1, TRUE) == CSTR_EQUAL)
-      continue;
+    if (SameTextIgnoringCase(path, InstallerState.selfPath)) continue;
     if (!IsRedirected(path)) left.push_back(path);
   }
   return left;
