@@ -24,3 +24,9 @@ foreach(src ${NORVALE_NATIVE_TESTS})
   endif()
   add_test(NAME native.${name} COMMAND ${name} --gtest_output=xml:${CMAKE_BINARY_DIR}/results/native.${name}.xml)
 endforeach()
+
+# The compressor of the setup program's fonts (run by the Windows build).
+add_executable(pack-resource ${CMAKE_SOURCE_DIR}/resources/pack_resource.cpp)
+target_include_directories(pack-resource PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(pack-resource PRIVATE lzms)
+set_target_properties(pack-resource PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${NORVALE_OUT})

@@ -36,12 +36,38 @@ file(CONFIGURE OUTPUT ${NORVALE_RES_GEN}/norvale_version_rc.h CONTENT
 #define NORVALE_VERSION_BUILD @NORVALE_VERSION_BUILD@
 " @ONLY)
 
-string(APPEND CMAKE_RC_FLAGS " -I ${NORVALE_RES_DIR} -I ${NORVALE_RES_GEN}")
+# The fonts go in LZMS-compressed (toolkit/assets.cpp expands them at start):
+# a third of their size in every setup file. The compressor is a program of
+# the native build, which `./run` builds first; each font is compressed when
+# it or the compressor changed, and a changed font configures anew.
+set(_norvale_pack_resource ${NORVALE_OUT}/pack-resource)
+if(NOT EXISTS ${_norvale_pack_resource})
+  message(FATAL_ERROR "${_norvale_pack_resource} is missing: build the native programs first (./run build)")
+endif()
+file(GLOB _norvale_fonts CONFIGURE_DEPENDS ${NORVALE_RES_DIR}/fonts/*.ttf)
+file(MAKE_DIRECTORY ${NORVALE_RES_GEN}/fonts)
+set(_norvale_packed_fonts)
+foreach(font ${_norvale_fonts})
+  get_filename_component(name ${font} NAME)
+  set(packed ${NORVALE_RES_GEN}/fonts/${name}.lzms)
+  if(NOT EXISTS ${packed} OR ${font} IS_NEWER_THAN ${packed} OR ${_norvale_pack_resource} IS_NEWER_THAN ${packed})
+    execute_process(COMMAND ${_norvale_pack_resource} ${font} ${packed} RESULT_VARIABLE _norvale_rc)
+    if(NOT _norvale_rc EQUAL 0)
+      message(FATAL_ERROR "compressing ${font} failed")
+    endif()
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${font})
+  list(APPEND _norvale_packed_fonts ${packed})
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_norvale_pack_resource})
+
+# Generated files first: "fonts/X.ttf.lzms" is found in the generated folder.
+string(APPEND CMAKE_RC_FLAGS " -I ${NORVALE_RES_GEN} -I ${NORVALE_RES_DIR}")
 
 # The files the .rc pulls in are not #includes, so name them for rebuilds.
-file(GLOB _norvale_res_files CONFIGURE_DEPENDS ${NORVALE_RES_DIR}/art/* ${NORVALE_RES_DIR}/fonts/*.ttf)
+file(GLOB _norvale_res_files CONFIGURE_DEPENDS ${NORVALE_RES_DIR}/art/*)
 set_source_files_properties(${NORVALE_RES_DIR}/setup.rc PROPERTIES OBJECT_DEPENDS
-  "${_norvale_res_files};${NORVALE_RES_DIR}/manifest.xml;${NORVALE_RES_GEN}/norvale_version_rc.h")
+  "${_norvale_res_files};${_norvale_packed_fonts};${NORVALE_RES_DIR}/manifest.xml;${NORVALE_RES_GEN}/norvale_version_rc.h")
 
 # The Windows tests read the same header to know the version they must find.
 include_directories(${NORVALE_RES_GEN})

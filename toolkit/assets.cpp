@@ -5,7 +5,11 @@
 
 #include <shlwapi.h>
 
+#include <vector>
+
 #include "app/helpers.h"
+#include "codec/container.h"
+#include "codec/lzms.h"
 
 Gdiplus::Bitmap* logoImage = nullptr;
 Gdiplus::Bitmap* brandImage = nullptr;
@@ -16,6 +20,10 @@ Gdiplus::FontFamily* bodyFamily = nullptr;
 Gdiplus::FontFamily* monoFamily = nullptr;
 
 namespace {
+
+// The expanded font files: the collection reads its faces from this memory,
+// so it lives until the collection has been deleted.
+std::vector<std::vector<uint8_t>>* fontFiles = nullptr;
 
 // The bytes of an RT_RCDATA resource of this executable, read in place.
 bool FindResourceBytes(uint16_t id, const void** bytes, DWORD* size) {
@@ -53,6 +61,21 @@ Gdiplus::FontFamily* FindPrivateFamily(const wchar_t* name) {
 }
 
 }  // namespace
+
+bool ExpandFontResource(const void* bytes, size_t size, std::vector<uint8_t>* file) {
+  const auto* in = static_cast<const uint8_t*>(bytes);
+  uint64_t total = 0, chunk = 0;
+  // TrueType files are a few hundred KiB; a header announcing more is damage.
+  constexpr uint64_t kMaxFontSize = 64u << 20;
+  if (!lzms::ReadHeader(in, size, &total, &chunk) || total == 0 || total > kMaxFontSize) return false;
+  file->resize(static_cast<size_t>(total));
+  size_t actual = 0;
+  if (!LzmsBufferedDecompress(in, size, file->data(), file->size(), &actual) || actual != total) {
+    file->clear();
+    return false;
+  }
+  return true;
+}
 
 Gdiplus::Bitmap* LoadResourceImage(uint16_t id) {
   const void* bytes = nullptr;
@@ -96,12 +119,15 @@ void LoadEmbeddedAssets() {
   logoImage = LoadResourceImage(101);
   brandImage = LoadResourceImage(102);
   privateFonts = new Gdiplus::PrivateFontCollection();
+  fontFiles = new std::vector<std::vector<uint8_t>>(5);
   for (uint16_t id = 103; id <= 107; ++id) {
     const void* bytes = nullptr;
     DWORD size = 0;
-    // The collection reads the font in place: resource memory lives as long
-    // as the process, so no copy and no temporary file is needed.
-    if (FindResourceBytes(id, &bytes, &size)) privateFonts->AddMemoryFont(bytes, static_cast<INT>(size));
+    // The fonts travel LZMS-compressed (a third of their size in every setup
+    // file) and are expanded once into memory, never into a file.
+    std::vector<uint8_t>& file = (*fontFiles)[id - 103];
+    if (FindResourceBytes(id, &bytes, &size) && ExpandFontResource(bytes, size, &file))
+      privateFonts->AddMemoryFont(file.data(), static_cast<INT>(file.size()));
   }
   displayFamily = OpenFontFamily(L"Space Grotesk Light", L"Segoe UI");
   displayMediumFamily = OpenFontFamily(L"Space Grotesk Light Medium", L"Segoe UI");
@@ -118,6 +144,8 @@ void ReleaseEmbeddedAssets() {
   delete bodyFamily;
   delete monoFamily;
   delete privateFonts;
+  delete fontFiles;
+  fontFiles = nullptr;
   logoImage = brandImage = nullptr;
   displayFamily = displayMediumFamily = bodyFamily = monoFamily = nullptr;
   privateFonts = nullptr;

@@ -8,7 +8,9 @@
 #include <gdiplus.h>
 // clang-format on
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 extern Gdiplus::Bitmap* logoImage;
 extern Gdiplus::Bitmap* brandImage;
@@ -19,6 +21,9 @@ extern Gdiplus::FontFamily* bodyFamily;
 extern Gdiplus::FontFamily* monoFamily;
 
 Gdiplus::Bitmap* LoadResourceImage(uint16_t id);
+// A font resource (an LZMS buffered container) expanded into *file; false,
+// with *file empty, when the bytes are not such a container or do not decode.
+bool ExpandFontResource(const void* bytes, size_t size, std::vector<uint8_t>* file);
 Gdiplus::FontFamily* OpenFontFamily(const wchar_t* name, const wchar_t* fallback);
 // Fills the images and families above; call once after GdiplusStartup.
 void LoadEmbeddedAssets();

@@ -12,6 +12,7 @@
 
 #include "norvale_version_rc.h"
 #include "support/test_support.h"
+#include "toolkit/assets.h"
 
 namespace {
 
@@ -182,7 +183,11 @@ TEST_P(Resources, FontsCarryTheFamiliesAndStylesLookedUp) {
                             {107, L"JetBrains Mono", L"Regular", 400}};
   for (const Expected& e : fonts) {
     SCOPED_TRACE(e.id);
-    FontFacts f = ReadFont(Find(RT_RCDATA, e.id));
+    // Stored compressed, expanded by the program before GDI+ sees them.
+    const Bytes packed = Find(RT_RCDATA, e.id);
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(ExpandFontResource(packed.data, packed.size, &file));
+    FontFacts f = ReadFont(Bytes{file.data(), file.size()});
     ASSERT_TRUE(f.trueType);
     EXPECT_EQ(f.family, e.family);
     EXPECT_EQ(f.style, e.style);
