@@ -12,12 +12,19 @@ deterministic (fixed noise seeds, no timestamps in the PNG files).
 
 Run with Debian's python3 (python3-pil, python3-numpy):
     /usr/bin/python3 resources/make-art.py
+Every PNG (the icon's too) is then recompressed with zopflipng (Debian's
+zopfli package), kept only when it decodes to the very same pixels in the
+same colour type: the images travel in every setup file.
+    /usr/bin/python3 resources/make-art.py --recompress-only
+recompresses the files in place without drawing anything.
 """
 
 import io
 import os
 import struct
+import subprocess
 import sys
+import tempfile
 
 import numpy as np
 from PIL import Image
@@ -362,29 +369,75 @@ def draw_brand(width=600, height=940, ss=2):
 # --- files ------------------------------------------------------------------------
 
 
+def same_image(a, b):
+    ia, ib = Image.open(io.BytesIO(a)), Image.open(io.BytesIO(b))
+    return ia.mode == ib.mode and ia.size == ib.size and np.array_equal(np.asarray(ia), np.asarray(ib))
+
+
+def shrink_png(data):
+    """The smallest of data and zopflipng's lossless recompression of it."""
+    with tempfile.TemporaryDirectory(prefix="norvale-art-") as tmp:
+        src, dst = os.path.join(tmp, "in.png"), os.path.join(tmp, "out.png")
+        with open(src, "wb") as f:
+            f.write(data)
+        subprocess.run(["zopflipng", "-y", "-m", src, dst], check=True, capture_output=True)
+        with open(dst, "rb") as f:
+            smaller = f.read()
+    return smaller if len(smaller) < len(data) and same_image(data, smaller) else data
+
+
+def png_bytes(img):
+    buf = io.BytesIO()
+    img.save(buf, "PNG", optimize=True)
+    return shrink_png(buf.getvalue())
+
+
 def save_png(img, path):
-    img.save(path, "PNG", optimize=True)
+    with open(path, "wb") as f:
+        f.write(png_bytes(img))
 
 
 def ico_bytes(images):
     """An .ico with every image stored as PNG (ICONDIR + entries + data)."""
-    blobs = []
-    for img in images:
-        buf = io.BytesIO()
-        img.save(buf, "PNG", optimize=True)
-        blobs.append(buf.getvalue())
-    header = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
+    return ico_from_blobs([img.size for img in images], [png_bytes(img) for img in images])
+
+
+def ico_from_blobs(sizes, blobs):
+    header = struct.pack("<HHH", 0, 1, len(blobs))
+    offset = 6 + 16 * len(blobs)
     entries = b""
-    for img, blob in zip(images, blobs):
-        w, h = img.size
+    for (w, h), blob in zip(sizes, blobs):
         entries += struct.pack("<BBBBHHII", w % 256, h % 256, 0, 0, 1, 32, len(blob), offset)
         offset += len(blob)
     return header + entries + b"".join(blobs)
 
 
+def recompress_in_place():
+    for name in ("logo.png", "brand.png"):
+        path = os.path.join(OUT, name)
+        with open(path, "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(shrink_png(data))
+    path = os.path.join(OUT, "setup.ico")
+    with open(path, "rb") as f:
+        ico = f.read()
+    count = struct.unpack_from("<H", ico, 4)[0]
+    sizes, blobs = [], []
+    for i in range(count):
+        size, offset = struct.unpack_from("<II", ico, 6 + 16 * i + 8)
+        blob = ico[offset:offset + size]
+        sizes.append(Image.open(io.BytesIO(blob)).size)
+        blobs.append(shrink_png(blob))
+    with open(path, "wb") as f:
+        f.write(ico_from_blobs(sizes, blobs))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
+    if sys.argv[1:] == ["--recompress-only"]:
+        recompress_in_place()
+        return 0
 
     save_png(mark_image(256, simple=False, seed=1), os.path.join(OUT, "logo.png"))
 

@@ -12,6 +12,14 @@ of its family (one drawn bold, one drawn regular at weight 500).
 Run with Debian's python3 (it has python3-fonttools):
     /usr/bin/python3 resources/make-fonts.py
 The output is deterministic (the head timestamps are kept from the sources).
+
+Each file is then reduced to the characters the program can ever draw (see
+KEEP): its fixed texts, and for folder paths and file names the Latin, Greek,
+Cyrillic, punctuation, currency and symbol blocks. Only whole glyphs are
+dropped: the outlines, hinting, metrics and layout rules of every glyph kept
+are the published ones, so the text looks the same at every size.
+    /usr/bin/python3 resources/make-fonts.py --subset-only
+reduces the files in place without fetching anything (it is idempotent).
 """
 
 import os
@@ -21,6 +29,7 @@ import sys
 import tarfile
 import tempfile
 
+from fontTools import subset
 from fontTools.ttLib import TTFont
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -49,6 +58,14 @@ LICENSES = {
     "inter": "OFL-Inter.txt",
     "jetbrains-mono": "OFL-JetBrainsMono.txt",
 }
+
+# Unicode ranges kept (inclusive): Basic Latin to the combining diacritical
+# marks (decomposed accents in file names), Greek and Coptic, Cyrillic, and
+# from General Punctuation (with superscripts, currency, letterlike symbols,
+# arrows, mathematical and technical symbols, box drawing, shapes, dingbats)
+# to Miscellaneous Symbols and Arrows; and the replacement character.
+KEEP = [(0x0020, 0x007E), (0x00A0, 0x036F), (0x0370, 0x03FF), (0x0400, 0x04FF),
+        (0x2000, 0x2BFF), (0xFFFD, 0xFFFD)]
 
 FS_ITALIC, FS_BOLD, FS_REGULAR = 1 << 0, 1 << 5, 1 << 6
 MAC_BOLD, MAC_ITALIC = 1 << 0, 1 << 1
@@ -98,14 +115,56 @@ def rename(src, dst, family, style, weight):
     font.save(dst, reorderTables=True)
 
 
+def subset_options():
+    """Drops glyphs and nothing else: every table, name, hinting program,
+    layout feature and glyph name stays, and no bound or average is
+    recomputed."""
+    opts = subset.Options()
+    opts.layout_features = ["*"]
+    opts.name_IDs = ["*"]
+    opts.name_languages = ["*"]
+    opts.name_legacy = True
+    opts.hinting = True
+    opts.hinting_tables = ["*"]
+    opts.drop_tables = []
+    opts.passthrough_tables = True
+    opts.notdef_glyph = True
+    opts.notdef_outline = True
+    opts.glyph_names = True
+    opts.legacy_kern = True
+    opts.symbol_cmap = True
+    opts.legacy_cmap = True
+    opts.prune_unicode_ranges = False
+    opts.recalc_bounds = False
+    opts.recalc_timestamp = False
+    opts.recalc_average_width = False
+    opts.recalc_max_context = False
+    opts.canonical_order = False
+    return opts
+
+
+def reduce(path):
+    font = TTFont(path, recalcTimestamp=False, recalcBBoxes=False)
+    subsetter = subset.Subsetter(subset_options())
+    subsetter.populate(unicodes=[u for first, last in KEEP for u in range(first, last + 1)])
+    subsetter.subset(font)
+    font.save(path, reorderTables=True)
+    return len(font.getGlyphOrder())
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
+    if sys.argv[1:] == ["--subset-only"]:
+        for _, _, out, _, _, _ in FONTS:
+            print(f"{out}: {reduce(os.path.join(OUT, out))} glyphs")
+        return 0
     tmp = tempfile.mkdtemp(prefix="norvale-fonts-")
     try:
         dirs = fetch(tmp)
         for key, rel, out, family, style, weight in FONTS:
             rename(os.path.join(dirs[key], rel), os.path.join(OUT, out), family, style, weight)
-            print(f"{out}: {family} / {style} / {weight}")
+            glyphs = reduce(os.path.join(OUT, out))
+            print(f"{out}: {family} / {style} / {weight}, {glyphs} glyphs")
         for key, out in LICENSES.items():
             shutil.copyfile(os.path.join(dirs[key], "LICENSE_FONT"), os.path.join(OUT, out))
     finally:
