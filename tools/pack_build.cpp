@@ -8,9 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "codec/checksum.h"
 #include "codec/lzms.h"
 #include "tools/pack.h"
+#include "tools/pack_hash.h"
 
 namespace fs = std::filesystem;
 
@@ -68,7 +68,7 @@ bool ReadStream(const std::vector<PackInput>& files, const std::vector<uint64_t>
 // (read again, from the cache, rather than kept). At most `window` compressed
 // blocks wait for their turn, bounding memory.
 bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uint32_t blockCount,
-                    unsigned threads, bool progress, LzmsLevel level, Sha256State* stream,
+                    unsigned threads, bool progress, LzmsLevel level, PackSha256* stream,
                     const std::function<bool(const std::vector<uint8_t>&, const PackBlockSum&)>& write,
                     std::string* error) {
   std::vector<uint64_t> starts;
@@ -108,7 +108,7 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
       uint64_t sum = 0;
       if (ok) {
         packed = LzmsBufferedCompress(raw.data(), n, 0, level);
-        sum = Xxh64(raw.data(), n);
+        sum = PackXxh64(raw.data(), n);
       }
       std::lock_guard<std::mutex> lock(mutex);
       if (!ok || packed.empty() || packed.size() > UINT32_MAX) {
@@ -140,14 +140,14 @@ bool CompressBlocks(const std::vector<PackInput>& files, uint64_t totalSize, uin
     const uint64_t offset = uint64_t{b} * kPackBlockSize;
     sum.rawSize = static_cast<uint32_t>(std::min(kPackBlockSize, totalSize - offset));
     sum.packedSize = static_cast<uint32_t>(packed.size());
-    sum.packedSum = Xxh64(packed.data(), packed.size());
+    sum.packedSum = PackXxh64(packed.data(), packed.size());
     raw.resize(sum.rawSize);
     std::string why;
     const bool read = ReadStream(files, starts, offset, raw.data(), raw.size(), &why);
     // A file that changed since its block was compressed fails here or below.
-    const bool same = read && Xxh64(raw.data(), raw.size()) == sum.sum;
+    const bool same = read && PackXxh64(raw.data(), raw.size()) == sum.sum;
     const bool ok = same && write(packed, sum);
-    if (ok) Sha256Update(stream, raw.data(), raw.size());
+    if (ok) PackSha256Update(stream, raw.data(), raw.size());
     std::lock_guard<std::mutex> lock(mutex);
     if (!ok) {
       if (!failed)
@@ -278,17 +278,24 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
   const unsigned threads =
       options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   std::string blockError;
-  Sha256State stream;
-  Sha256Begin(&stream);
+  PackSha256 stream;
+  if (!PackSha256Begin(&stream)) {
+    out.close();
+    return fail("SHA-256 is not available (libcrypto)");
+  }
   if (!CompressBlocks(files, totalSize, blockCount, threads, options.progress, options.level, &stream,
                       writeBlock, &blockError)) {
+    PackSha256End(&stream, nullptr);
     out.close();
     return fail(blockError);
   }
   uint8_t streamSha256[32];
-  Sha256End(&stream, streamSha256);
+  if (!PackSha256End(&stream, streamSha256)) {
+    out.close();
+    return fail("the SHA-256 of the content could not be computed");
+  }
   const std::vector<uint8_t> section =
-      EncodeIntegritySection(Xxh64(head.data(), head.size()), sums, streamSha256, options.level);
+      EncodeIntegritySection(PackXxh64(head.data(), head.size()), sums, streamSha256, options.level);
   out.write(reinterpret_cast<const char*>(section.data()), static_cast<std::streamsize>(section.size()));
   packageLength += section.size();
   const std::vector<uint8_t> trailer = EncodePackageTrailer(stub.size(), packageLength);

@@ -1,9 +1,10 @@
 #include <cstring>
 #include <fstream>
+#include <utility>
 
-#include "codec/checksum.h"
 #include "codec/lzms.h"
 #include "tools/pack.h"
+#include "tools/pack_hash.h"
 
 bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, std::string* error) {
   std::ifstream in(file, std::ios::binary);
@@ -28,43 +29,50 @@ bool VerifyPackage(const std::filesystem::path& file, const PackageInfo& info, s
   }
   std::vector<uint8_t> packed, raw;
   uint64_t streamSize = 0;
-  Sha256State stream;
-  Sha256Begin(&stream);
+  PackSha256 stream;
+  if (!PackSha256Begin(&stream)) {
+    *error = "SHA-256 is not available (libcrypto)";
+    return false;
+  }
+  // Every way out releases the digest in progress.
+  auto stop = [&](std::string why) {
+    PackSha256End(&stream, nullptr);
+    *error = std::move(why);
+    return false;
+  };
   for (size_t b = 0; b < info.blocks.size(); ++b) {
     const PackBlockInfo& block = info.blocks[b];
     const std::string name = "block " + std::to_string(b + 1) + "/" + std::to_string(info.blocks.size());
     if (block.rawSize > kPackBlockSize) {
-      *error = name + ": raw size " + std::to_string(block.rawSize) + " is above 32 MiB";
-      return false;
+      return stop(name + ": raw size " + std::to_string(block.rawSize) + " is above 32 MiB");
     }
     packed.resize(block.packedSize);
     raw.resize(block.rawSize);
     in.seekg(static_cast<std::streamoff>(block.dataOffset));
     in.read(reinterpret_cast<char*>(packed.data()), block.packedSize);
-    if (in && integrity.present && Xxh64(packed.data(), packed.size()) != integrity.blocks[b].packedSum) {
-      *error = name + " is damaged: its compressed bytes differ from those packed";
-      return false;
+    if (in && integrity.present && PackXxh64(packed.data(), packed.size()) != integrity.blocks[b].packedSum) {
+      return stop(name + " is damaged: its compressed bytes differ from those packed");
     }
     size_t actual = 0;
     if (!in || !LzmsBufferedDecompress(packed.data(), packed.size(), raw.data(), raw.size(), &actual) ||
         actual != block.rawSize) {
-      *error = name + " does not decode to its " + std::to_string(block.rawSize) + " bytes";
-      return false;
+      return stop(name + " does not decode to its " + std::to_string(block.rawSize) + " bytes");
     }
-    if (integrity.present && Xxh64(raw.data(), raw.size()) != integrity.blocks[b].sum) {
-      *error = name + " is damaged: it decodes to other bytes than were packed";
-      return false;
+    if (integrity.present && PackXxh64(raw.data(), raw.size()) != integrity.blocks[b].sum) {
+      return stop(name + " is damaged: it decodes to other bytes than were packed");
     }
-    Sha256Update(&stream, raw.data(), raw.size());
+    PackSha256Update(&stream, raw.data(), raw.size());
     streamSize += block.rawSize;
   }
   if (streamSize != info.totalSize) {
-    *error = "the blocks hold " + std::to_string(streamSize) + " bytes, the entries " +
-             std::to_string(info.totalSize);
-    return false;
+    return stop("the blocks hold " + std::to_string(streamSize) + " bytes, the entries " +
+                std::to_string(info.totalSize));
   }
   uint8_t digest[32];
-  Sha256End(&stream, digest);
+  if (!PackSha256End(&stream, digest)) {
+    *error = "the SHA-256 of the content could not be computed";
+    return false;
+  }
   if (integrity.present && memcmp(digest, integrity.streamSha256, 32) != 0) {
     *error = "the content stream does not match its SHA-256";
     return false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/checksum.h"
+#include "tools/pack_hash.h"
 
 namespace {
 
@@ -69,6 +70,28 @@ TEST(Checksums, PiecesGiveTheWholeValue) {
     changed[n - 1] ^= 1;
     EXPECT_NE(Xxh64(prefix.data(), n), Xxh64(changed.data(), n)) << n;
     EXPECT_NE(Sha256Hex(prefix, n), Sha256Hex(changed, n)) << n;
+  }
+}
+
+// The packer's library checksums and the setup program's own agree on every
+// length, whole and in pieces: a package packed with the one checks with the
+// other.
+TEST(Checksums, PackerLibrariesGiveTheSameValues) {
+  std::vector<uint8_t> data(300007);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 167 + (i >> 7));
+  for (size_t n : {0, 1, 31, 32, 55, 56, 64, 65, 4096, 300007}) {
+    EXPECT_EQ(PackXxh64(data.data(), n), Xxh64(data.data(), n)) << n;
+    const std::vector<uint8_t> prefix(data.begin(), data.begin() + n);
+    for (size_t piece : {size_t{1000}, n + 1}) {
+      if (n > 5000 && piece == 1000) piece = 4099;
+      PackSha256 s;
+      ASSERT_TRUE(PackSha256Begin(&s));
+      for (size_t at = 0; at < n; at += piece)
+        PackSha256Update(&s, prefix.data() + at, std::min(piece, n - at));
+      uint8_t digest[32];
+      ASSERT_TRUE(PackSha256End(&s, digest));
+      EXPECT_EQ(Hex(digest, 32), Sha256Hex(prefix, 64)) << n << " in pieces of " << piece;
+    }
   }
 }
 
