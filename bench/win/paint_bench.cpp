@@ -54,6 +54,15 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// What the program releases after its window run, then GDI+ itself.
+void ShutDown(ULONG_PTR token) {
+  ReleaseFrameSurfaces();
+  delete backdropBitmap;
+  backdropBitmap = nullptr;
+  ReleaseEmbeddedAssets();
+  Gdiplus::GdiplusShutdown(token);
+}
+
 // One start-up, from the entry point to the first frame painted; prints
 // "startup: assets_ms=A first_frame_ms=F" (F counts from the entry point and
 // includes A).
@@ -82,11 +91,7 @@ int Startup() {
   SelectObject(dc, previous);
   DeleteObject(target);
   DeleteDC(dc);
-  ReleaseFrameSurfaces();
-  delete backdropBitmap;
-  backdropBitmap = nullptr;
-  ReleaseEmbeddedAssets();
-  Gdiplus::GdiplusShutdown(token);
+  ShutDown(token);
   return 0;
 }
 
@@ -142,11 +147,7 @@ int wmain(int argc, wchar_t** argv) {
     DeleteDC(dc);
   }
 
-  ReleaseFrameSurfaces();
-  delete backdropBitmap;
-  backdropBitmap = nullptr;
-  ReleaseEmbeddedAssets();
-  Gdiplus::GdiplusShutdown(token);
+  ShutDown(token);
   printf("paint: worst_frame_ms=%.2f budget_ms=33 ratio=%.3f\n", worst, worst / 33.0);
   return 0;
 }
