@@ -17,6 +17,7 @@
 #include "app/setup_lock.h"
 #include "app/state.h"
 #include "app/system_dll.h"
+#include "app/texts.h"
 #include "app/verdict.h"
 #include "package/package.h"
 #include "system/install_record.h"

@@ -12,6 +12,7 @@
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/state.h"
+#include "app/texts.h"
 
 namespace {
 

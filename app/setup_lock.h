@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-inline constexpr wchar_t kSetupBusyMessage[] = L"Une autre installation de Norvale Lockra est en cours.";
-
 // How long a silent run waits for the lock: long enough for an updater
 // started just as another run ends, short enough that an automatic update
 // never hangs behind a window left open.

@@ -101,9 +101,5 @@ void SetErrorText(const std::wstring& text);
 inline constexpr wchar_t kProductName[] = L"Norvale Lockra";
 inline constexpr wchar_t kProductExe[] = L"Norvale-Lockra.exe";
 inline constexpr wchar_t kUninstallerName[] = L"uninstall.exe";
-inline constexpr wchar_t kDamagedSetupMessage[] =
-    L"Installateur endommag\u00e9 : t\u00e9l\u00e9chargez-le de nouveau.";
-inline constexpr wchar_t kCommandLineRefusedMessage[] =
-    L"Ligne de commande incorrecte : un guillemet n\u2019est pas referm\u00e9.";
 inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Norvale Lockra";

@@ -5,6 +5,7 @@
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "package/block_memory.h"
 #include "package/block_writer.h"
 #include "package/decompressor.h"
@@ -14,9 +15,6 @@
 #include "package/transaction.h"
 
 namespace {
-
-const wchar_t kDamagedOrFullMessage[] =
-    L"Installateur endommagé ou disque plein : téléchargez-le de nouveau.";
 
 // Whether a layout read this far holds the header and the whole entry table
 // (what comes after them may still be damaged).
@@ -216,9 +214,7 @@ bool ExtractPayload(const InstallTransaction* transaction) {
     const size_t slash = cursor.failedPath.find_last_of(L'\\');
     const std::wstring name =
         slash == std::wstring::npos ? cursor.failedPath : cursor.failedPath.substr(slash + 1);
-    InstallerState.errorText = L"Impossible d'écrire " + name +
-                               L" : le fichier est peut-être utilisé. Fermez " + kProductName +
-                               L" puis réessayez.";
+    InstallerState.errorText = CannotWriteMessage(name);
     return false;
   }
   if (!writer.sumOk) {

@@ -28,6 +28,7 @@
 
 #include "app/helpers.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "package/extract.h"
 #include "system/text_record.h"
 
@@ -217,7 +218,7 @@ bool BeginInstallTransaction(InstallTransaction* transaction, const std::wstring
   if (!IsFolder(AttemptFolder(current)) ||
       !WriteFileReplacing(JournalPath(dir), JournalText(current, false))) {
     Discard(current);
-    SetErrorText(L"Installateur endommag\u00e9 ou disque plein : t\u00e9l\u00e9chargez-le de nouveau.");
+    SetErrorText(kDamagedOrFullMessage);
     return false;
   }
   if (current.uiMoved) {
@@ -233,9 +234,7 @@ bool BeginInstallTransaction(InstallTransaction* transaction, const std::wstring
     }
     if (!moved) {
       Discard(current);
-      SetErrorText(
-          std::wstring(L"Impossible d'\u00e9crire ui : le fichier est peut-\u00eatre utilis\u00e9. Fermez ") +
-          kProductName + L" puis r\u00e9essayez.");
+      SetErrorText(CannotWriteMessage(L"ui"));
       return false;
     }
   }

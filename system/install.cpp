@@ -7,6 +7,7 @@
 #include "app/log.h"
 #include "app/setup_lock.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "package/package.h"
 #include "package/transaction.h"
 #include "system/folder_guard.h"
@@ -104,7 +105,7 @@ bool RunInstall() {
   ReadPackageEntryNames(&names);  // a damaged table is reported by the extraction
   if (!FolderFitsPaths(dir, names)) {
     LogLine(L"the folder is too long for the product's paths: nothing changed");
-    SetErrorText(L"Le dossier d\u2019installation est trop long : choisissez un chemin plus court.");
+    SetErrorText(kFolderTooLongMessage);
     CoUninitialize();
     return false;
   }
@@ -124,12 +125,11 @@ bool RunInstall() {
     CloseRunningFiles(FullPaths(dir, owned), grace);
   }
 
-  SetStatus(L"Pr\u00e9paration\u2026");
+  SetStatus(kStatusPreparing);
   // An attempt that a crash interrupted is undone before anything else, and
   // what it owned is judged again from what it left.
   if (!RecoverInterruptedInstall(dir) || !FinishInterruptedUninstall(dir)) {
-    SetErrorText(std::wstring(L"Impossible de terminer l\u2019installation pr\u00e9c\u00e9dente : fermez ") +
-                 kProductName + L" puis r\u00e9essayez.");
+    SetErrorText(UnfinishedInstallMessage());
     CoUninitialize();
     return false;
   }
@@ -157,7 +157,7 @@ bool RunInstall() {
   ok = ok && ExtractPayload(&transaction);
   LogExtractionResult(ok);
   if (ok) {
-    SetStatus(L"Inscription dans Windows\u2026");
+    SetStatus(kStatusRegistering);
     // Without its record an uninstall could not tell the product's files from
     // the user's: an install that cannot write it has failed like one that
     // cannot write the uninstaller.
@@ -165,7 +165,7 @@ bool RunInstall() {
     LogLine(ok ? L"uninstall.exe written" : L"uninstall.exe could not be written");
     ok = ok && WriteInstallRecord(dir, record, &transaction);
     LogLine(ok ? L"install record written" : L"the install record could not be written");
-    if (!ok) SetErrorText(L"Impossible de cr\u00e9er le d\u00e9sinstalleur.");
+    if (!ok) SetErrorText(kUninstallerFailedMessage);
   }
   if (!ok) {
     RollBackInstallTransaction(&transaction);
@@ -180,7 +180,7 @@ bool RunInstall() {
     if (FileExists(exePath) && trayFound) LaunchProduct(exePath, dir, L"--background");
     if (InstallerState.createDesktopShortcut && InstallerState.mode == Install && !InstallerState.silent)
       CreateShortcut(DesktopShortcutPath(), exePath, dir);
-    SetStatus(L"Termin\u00e9");
+    SetStatus(kStatusFinished);
   }
   CoUninitialize();
   return ok;

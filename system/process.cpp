@@ -9,6 +9,7 @@
 
 #include "app/log.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "app/verdict.h"
 
 namespace {
@@ -83,7 +84,7 @@ static void CloseProcessesMatching(const std::function<bool(const std::wstring& 
   LogFormat(L"running copies to close: %zu", matched.size());
   if (matched.empty()) return;
 
-  SetStatus(std::wstring(L"Fermeture de ") + kProductName + L"\u2026");
+  SetStatus(ClosingProductStatus());
   // One deadline for all of them: the grace period is the time the tray
   // application has to quit by itself, not an allowance per process.
   const ULONGLONG deadline = GetTickCount64() + gracePeriodMs;

@@ -5,10 +5,10 @@
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/state.h"
+#include "app/texts.h"
 
 namespace {
 
-constexpr wchar_t kPublisher[] = L"\u00c9quipe Norvale";
 constexpr wchar_t kMakerAddress[] = L"https://norvale.app";
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 

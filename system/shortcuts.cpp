@@ -8,10 +8,9 @@
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/state.h"
+#include "app/texts.h"
 
 namespace {
-
-constexpr wchar_t kShortcutDescription[] = L"Coffre-fort de mots de passe et de codes \u00e0 deux facteurs";
 
 // An unresolved known folder gives no path at all, never one relative to the
 // current drive: callers skip the shortcut then.

@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "app/setup_lock.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "app/verdict.h"
 #include "package/transaction.h"
 #include "system/folder_guard.h"
@@ -25,7 +26,6 @@ constexpr DWORD kRemovalRoundMs = 250;
 // The log names at most this many of the files left for the user.
 constexpr size_t kMaxKeptLines = 20;
 constexpr wchar_t kUserDataBelowLocalAppData[] = L"\\Norvale\\Lockra";
-constexpr wchar_t kNotInstalledMessage[] = L"Norvale Lockra n\u2019est pas install\u00e9 dans ce dossier.";
 
 // True when a folder between `dir` and the named item is a link: removing
 // through it would reach whatever it points to.
@@ -135,7 +135,7 @@ void RemoveFolders(const std::wstring& dir, const UninstallJournal& journal) {
 
 void RemoveRegistration(const UninstallJournal& journal) {
   if (!journal.registration) return;
-  SetStatus(L"Suppression des raccourcis\u2026");
+  SetStatus(kStatusRemovingShortcuts);
   DeleteShortcut(StartMenuShortcutPath());
   DeleteAutoStartValue();
   DeleteShortcut(DesktopShortcutPath());
@@ -168,9 +168,7 @@ UninstallJournal PlanUninstall(const std::wstring& dir) {
 
 std::wstring CannotRemoveMessage(const std::wstring& dir, const std::vector<std::wstring>& left) {
   const std::wstring first = left.front().substr(dir.size() + 1);
-  return L"Impossible de supprimer " + first +
-         (left.size() > 1 ? L" (et " + std::to_wstring(left.size() - 1) + L" autre(s))" : std::wstring()) +
-         L" : le fichier est peut-\u00eatre utilis\u00e9. Fermez-le puis relancez la d\u00e9sinstallation.";
+  return CannotRemoveFilesMessage(first, left.size() - 1);
 }
 
 bool Fail(const std::wstring& message) {
@@ -213,8 +211,7 @@ bool RunUninstall() {
   // judged below is what the product really owns.
   if (!dir.empty() && !RecoverInterruptedInstall(dir)) {
     LogLine(L"an interrupted install could not be undone: nothing changed");
-    return Fail(std::wstring(L"Impossible de terminer l\u2019installation pr\u00e9c\u00e9dente : fermez ") +
-                kProductName + L" puis r\u00e9essayez.");
+    return Fail(UnfinishedInstallMessage());
   }
   // A registered folder from before records existed that is far broader
   // than the product (a profile, a drive root): nothing in it is deleted,
@@ -227,7 +224,7 @@ bool RunUninstall() {
     LogFolderRemoval(dir, false);
     InstallerState.bytesTotal.store(100);
     InstallerState.bytesDone.store(100);
-    SetStatus(L"Termin\u00e9");
+    SetStatus(kStatusFinished);
     ReportVerdict(true);
     return true;
   }
@@ -246,9 +243,7 @@ bool RunUninstall() {
     }
     if (!WriteUninstallJournal(dir, journal)) {
       LogLine(L"the uninstall journal could not be written: nothing changed");
-      return Fail(
-          L"Impossible de modifier le dossier d\u2019installation : rien n\u2019a \u00e9t\u00e9 "
-          L"d\u00e9sinstall\u00e9.");
+      return Fail(kFolderUnchangeableMessage);
     }
   }
 
@@ -257,7 +252,7 @@ bool RunUninstall() {
 
   // The product's files first, the uninstaller last: the entry in the list
   // of installed applications keeps working until the files are gone.
-  SetStatus(L"Suppression des fichiers\u2026");
+  SetStatus(kStatusRemovingFiles);
   InstallerState.bytesTotal.store(100);
   const std::vector<std::wstring> left = RemoveWithRetries(dir, journal, true, true);
   if (!left.empty()) {
@@ -268,7 +263,7 @@ bool RunUninstall() {
   RemoveRegistration(journal);
 
   if (InstallerState.removeUserData) {
-    SetStatus(L"Suppression de vos donn\u00e9es\u2026");
+    SetStatus(kStatusRemovingData);
     std::wstring userData = UserDataFolder();
     if (!userData.empty()) RemoveTree(userData);
     LogFolderRemoval(userData, !userData.empty());
@@ -286,6 +281,6 @@ bool RunUninstall() {
     SetErrorText(CannotRemoveMessage(dir, LeftBehind(dir, journal, false)));
     return false;
   }
-  SetStatus(L"Termin\u00e9");
+  SetStatus(kStatusFinished);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/state.h"
+#include "app/texts.h"
 #include "toolkit/assets.h"
 #include "toolkit/draw.h"
 
@@ -15,8 +16,8 @@ using Gdiplus::RectF;
 Gdiplus::Bitmap* backdropBitmap = nullptr;
 
 std::wstring BadgeText() {
-  if (InstallerState.version.empty()) return L"B\u00CATA";
-  return L"B\u00CATA \u00B7 v" + InstallerState.version;
+  if (InstallerState.version.empty()) return kBeta;
+  return kBeta + std::wstring(L" \u00B7 v") + InstallerState.version;
 }
 
 namespace {

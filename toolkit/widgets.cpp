@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "app/texts.h"
 #include "toolkit/assets.h"
 #include "toolkit/draw.h"
 #include "toolkit/icons.h"
@@ -205,5 +206,5 @@ void DrawCaptionButton(Gdiplus::Graphics& g, int32_t id, float x, bool isClose) 
   if (contrastTheme.on) c = hovered ? contrastTheme.highlightText : contrastTheme.windowText;
   DrawIcon(g, isClose ? iconClose : iconMinimize, x + 15.0f, 15.0f, 14.0f, c, 1.8f);
   DrawFocusRingFor(g, id, InflateRect(r, -3.0f), 4.0f);
-  AddAccessItem(id, ButtonRole, isClose ? L"Fermer" : L"R\u00e9duire", r);
+  AddAccessItem(id, ButtonRole, isClose ? kCloseLabel : kMinimizeLabel, r);
 }

@@ -8,6 +8,7 @@
 #include <oleacc.h>
 
 #include "app/system_dll.h"
+#include "app/texts.h"
 #include "toolkit/widgets.h"
 #include "window/input.h"
 
@@ -303,7 +304,7 @@ std::wstring AccessShortcut(const AccessItem& item) {
 }
 
 std::wstring AccessDefaultAction(const AccessItem& item) {
-  if (item.role == ButtonRole) return L"Appuyer";
-  if (item.role == CheckRole) return item.checked ? L"D\u00e9cocher" : L"Cocher";
+  if (item.role == ButtonRole) return kActionPress;
+  if (item.role == CheckRole) return item.checked ? kActionUncheck : kActionCheck;
   return L"";
 }

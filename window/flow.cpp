@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string>
 
+#include "app/texts.h"
 #include "system/process.h"
 #include "system/sequences.h"
 

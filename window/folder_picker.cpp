@@ -5,6 +5,7 @@
 
 #include "app/helpers.h"
 #include "app/state.h"
+#include "app/texts.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void PickInstallFolder(HWND owner) {
   FILEOPENDIALOGOPTIONS options = 0;
   dialog->GetOptions(&options);
   dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
-  dialog->SetTitle(L"Dossier d'installation");
+  dialog->SetTitle(kFolderPickerTitle);
   if (SUCCEEDED(dialog->Show(owner))) {
     IShellItem* item = nullptr;
     if (SUCCEEDED(dialog->GetResult(&item))) {

@@ -11,6 +11,7 @@
 #include "app/helpers.h"
 #include "app/launch.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "toolkit/backdrop.h"
 #include "toolkit/draw.h"
 #include "window/flow.h"
@@ -52,8 +53,8 @@ void SetPreviewSample(Mode mode, Screen screen) {
   SetScreen(screen);
   InstallerState.bytesTotal.store(0xA000000);
   InstallerState.bytesDone.store(0x6700000);
-  SetStatus(L"Copie des fichiers\u2026");
-  SetErrorText(L"Impossible d'\u00e9crire dans le dossier d'installation (acc\u00e8s refus\u00e9).");
+  SetStatus(kStatusCopyingFiles);
+  SetErrorText(kPreviewErrorMessage);
 }
 
 int ExportPreviews(const std::wstring& folder) {

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/helpers.h"
+#include "app/texts.h"
 #include "toolkit/assets.h"
 #include "toolkit/draw.h"
 #include "toolkit/icons.h"
@@ -79,8 +80,6 @@ bool UnderHeadGlow(float left, float right, float fill) {
   return left < hx + 40 && right > hx - 20;
 }
 
-const wchar_t kReminder[] = L"> ne fermez pas cette fen\u00eatre";
-
 }  // namespace
 
 ProgressValues ComputeProgress(uint64_t bytesDone, uint64_t bytesTotal) {
@@ -97,7 +96,7 @@ ProgressValues ComputeProgress(uint64_t bytesDone, uint64_t bytesTotal) {
 
 std::wstring SizesLine(const ProgressValues& values, Mode mode) {
   if (mode == Uninstall || values.total <= kMebibyte) return L"";
-  return FormatString(L"%llu Mo / %llu Mo", static_cast<unsigned long long>(values.done >> 20),
+  return FormatString(kSizesFormat, static_cast<unsigned long long>(values.done >> 20),
                       static_cast<unsigned long long>(values.total >> 20));
 }
 
@@ -115,12 +114,11 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
   const bool animated = part != FramePart::Still;
 
   if (still) {
-    const wchar_t* title = mode == Uninstall ? L"D\u00e9sinstallation\u2026"
-                           : mode == Update  ? L"Mise \u00e0 jour\u2026"
-                                             : L"Installation\u2026";
+    const wchar_t* title = mode == Uninstall ? kProgressUninstall
+                           : mode == Update  ? kProgressUpdate
+                                             : kProgressInstall;
     const std::wstring subtitle =
-        mode == Uninstall ? std::wstring(L"On retire ") + kProductName + L" de ce PC."
-                          : std::wstring(L"On met tout en place, \u00e7a ne prend qu\u2019un instant.");
+        mode == Uninstall ? ProgressUninstallSubtitle() : std::wstring(kProgressInstallSubtitle);
     DrawHeading(g, title, L"", subtitle, colorWhite);
 
     const std::wstring percent = FormatString(L"%d %%", v.percent);
@@ -132,10 +130,10 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
                 Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, false);
     DrawBarBase(g, v.fill);
     AddAccessText(frame.status, statusBox);
-    AddAccessItem(0, ProgressRole, L"Progression", RectF(kContentX, kBarY, kTrackWidth, kBarHeight), false,
+    AddAccessItem(0, ProgressRole, kProgressName, RectF(kContentX, kBarY, kTrackWidth, kBarHeight), false,
                   false, 0, v.percent);
     AddAccessText(SizesLine(v, mode), RectF(kContentX, 335, 200, 16));
-    AddAccessText(kReminder, RectF(kContentX + 200, 335, 200, 16));
+    AddAccessText(kProgressReminder, RectF(kContentX + 200, 335, 200, 16));
   }
   if (animated) DrawBarFlow(g, v.fill, ShimmerOffset(frame.time, v.fill, frame.animationsOn));
 
@@ -152,12 +150,12 @@ void PaintProgress(Gdiplus::Graphics& g, const FrameContext& frame, FramePart pa
     }
   }
   const float cw = MeasureTextWidth(g, L"_", monoFamily, Gdiplus::FontStyleRegular, 12, 0);
-  const float tw = MeasureTextWidth(g, kReminder, monoFamily, Gdiplus::FontStyleRegular, 12, 0);
+  const float tw = MeasureTextWidth(g, kProgressReminder, monoFamily, Gdiplus::FontStyleRegular, 12, 0);
   const float left = kContentRight - cw - tw;
   const bool reminderUnderGlow = UnderHeadGlow(left, kContentRight - cw, v.fill);
   if (part == FramePart::Whole || (reminderUnderGlow ? animated : still)) {
     Gdiplus::SolidBrush muted(Ink(colorMuted));
-    FillText(g, kReminder, monoFamily, Gdiplus::FontStyleRegular, 12, PointF(left, 336), muted, 0);
+    FillText(g, kProgressReminder, monoFamily, Gdiplus::FontStyleRegular, 12, PointF(left, 336), muted, 0);
   }
   if (animated && CursorShown(frame.time, frame.animationsOn)) {
     Gdiplus::SolidBrush cyan(Ink(MakeColor(0x22D3EE, 255)));
@@ -190,13 +188,12 @@ void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
   }
   DrawIcon(g, iconCheck, badge.X + 18, badge.Y + 18, 28, Ink(colorWhite), 2.4f);
 
-  const std::wstring title = uninstall ? L"C\u2019est fait" : L"C\u2019est pr\u00eat !";
+  const std::wstring title = uninstall ? kDoneUninstall : kDoneInstall;
   FillGradientText(g, title, displayFamily, Gdiplus::FontStyleBold, 52, PointF(337, 138), -2.6f);
 
   const std::wstring lines[2] = {
-      std::wstring(kProductName) +
-          (uninstall ? L" a \u00e9t\u00e9 d\u00e9sinstall\u00e9." : L" est install\u00e9."),
-      uninstall ? L"\u00c0 bient\u00f4t !" : L"Bon stream, bonne partie, bon code.",
+      std::wstring(kProductName) + (uninstall ? kDoneUninstallLine : kDoneInstallLine),
+      uninstall ? kDoneUninstallWish : kDoneInstallWish,
   };
   AddAccessText(title, RectF(337, 138, 400, 60));
   for (int i = 0; i < 2; ++i) {
@@ -207,21 +204,20 @@ void PaintDone(Gdiplus::Graphics& g, const FrameContext& frame) {
   }
 
   if (uninstall) {
-    DrawButton(g, kMainButton, kContentX, L"Fermer", Primary, false);
+    DrawButton(g, kMainButton, kContentX, kCloseLabel, Primary, false);
   } else {
-    const float mainWidth =
-        DrawButton(g, kMainButton, kContentX, std::wstring(L"Lancer ") + kProductName, Primary, true);
-    DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, L"Fermer", Ghost, false);
+    const float mainWidth = DrawButton(g, kMainButton, kContentX, LaunchButton(), Primary, true);
+    DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, kCloseLabel, Ghost, false);
   }
 }
 
 void PaintError(Gdiplus::Graphics& g, const FrameContext& frame) {
-  DrawHeading(g, L"Oups\u2026", L"", L"", colorAccent);
-  const std::wstring message = frame.error.empty() ? L"L'op\u00e9ration n'a pas abouti." : frame.error;
+  DrawHeading(g, kErrorHeading, L"", L"", colorAccent);
+  const std::wstring message = frame.error.empty() ? kGenericFailureMessage : frame.error;
   const RectF messageBox(338, 112, 400, 252);
   DrawTextBox(g, message, bodyFamily, 14, Gdiplus::FontStyleRegular, Ink(colorBody), messageBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
   AddAccessText(message, messageBox);
-  const float mainWidth = DrawButton(g, kMainButton, kContentX, L"R\u00e9essayer", Primary, false);
-  DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, L"Fermer", Ghost, false);
+  const float mainWidth = DrawButton(g, kMainButton, kContentX, kRetryLabel, Primary, false);
+  DrawButton(g, kSecondaryButton, kContentX + mainWidth + 12, kCloseLabel, Ghost, false);
 }

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "app/texts.h"
 #include "toolkit/assets.h"
 #include "toolkit/backdrop.h"
 #include "toolkit/draw.h"
@@ -54,7 +55,7 @@ void DrawFolderField(Gdiplus::Graphics& g, float y, const FrameContext& frame) {
   }
   DrawFolderIcon(g, field.X + 14, field.Y + 12.5f);
 
-  const std::wstring label = L"Modifier";
+  const std::wstring label = kChangeFolderLabel;
   const float w = MeasureTextWidth(g, label, bodyFamily, Gdiplus::FontStyleBold, 12, 0) + 24;
   const RectF button(field.X + field.Width - 6 - w, field.Y + 5, w, 30);
   AddHitRegion(kChangeFolderButton, InflateRect(button, 5));
@@ -105,10 +106,8 @@ void DrawWarningSign(Gdiplus::Graphics& g, const RectF& card) {
 }  // namespace
 
 std::wstring ScreenTag(Mode mode, Screen screen) {
-  std::wstring tag = mode == Uninstall ? L"D\u00c9SINSTALLATION"
-                     : mode == Update  ? L"MISE \u00c0 JOUR"
-                                       : L"INSTALLATION";
-  if (screen == Done) tag += L" TERMIN\u00c9E";
+  std::wstring tag = mode == Uninstall ? kTagUninstall : mode == Update ? kTagUpdate : kTagInstall;
+  if (screen == Done) tag += kTagDoneSuffix;
   return tag;
 }
 
@@ -213,31 +212,23 @@ void PaintFrame(Gdiplus::Graphics& g, const FrameContext& frame, FramePart part,
 }
 
 void PaintInstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
-  float y = DrawHeading(g, L"Installer ", kProductName,
-                        L"Vos mots de passe et codes 2FA, depuis la zone de notification.", colorWhite) +
-            18;
-  DrawCheckRow(g, kDesktopShortcutRow, y, L"Cr\u00e9er un raccourci sur le Bureau",
-               frame.createDesktopShortcut);
-  DrawCheckRow(g, kLaunchAtEndRow, y + 44, std::wstring(L"Lancer ") + kProductName + L" \u00e0 la fin",
-               frame.launchAtEnd);
+  float y = DrawHeading(g, kInstallHeading, kProductName, kInstallSubtitle, colorWhite) + 18;
+  DrawCheckRow(g, kDesktopShortcutRow, y, kDesktopShortcutLabel, frame.createDesktopShortcut);
+  DrawCheckRow(g, kLaunchAtEndRow, y + 44, LaunchAtEndLabel(), frame.launchAtEnd);
 
   y += 100;
   Gdiplus::SolidBrush muted(Ink(colorMuted));
-  FillText(g, L"DOSSIER", monoFamily, Gdiplus::FontStyleRegular, 11, PointF(kContentX, y), muted,
+  FillText(g, kFolderLabel, monoFamily, Gdiplus::FontStyleRegular, 11, PointF(kContentX, y), muted,
            kTagSpacing);
   DrawFolderField(g, y + 22, frame);
 
-  const float mainWidth = DrawButton(g, kMainButton, kContentX, L"Installer", Primary, false);
-  DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, L"Annuler", Ghost, false);
+  const float mainWidth = DrawButton(g, kMainButton, kContentX, kInstallLabel, Primary, false);
+  DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, kCancelLabel, Ghost, false);
 }
 
 void PaintUninstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
-  const float y =
-      DrawHeading(g, std::wstring(L"D\u00e9sinstaller ") + kProductName, L"",
-                  std::wstring(kProductName) + L" va \u00eatre retir\u00e9 de ce PC.", colorWhite) +
-      22;
-  DrawCheckRow(g, kRemoveDataRow, y, L"Supprimer aussi mes donn\u00e9es (favoris, r\u00e9glages\u2026)",
-               frame.removeUserData);
+  const float y = DrawHeading(g, UninstallHeading(), L"", UninstallSubtitle(), colorWhite) + 22;
+  DrawCheckRow(g, kRemoveDataRow, y, kRemoveDataLabel, frame.removeUserData);
 
   const RectF card(kContentX, y + 58, kContentWidth, 67);
   {
@@ -249,16 +240,12 @@ void PaintUninstallWelcome(Gdiplus::Graphics& g, const FrameContext& frame) {
     g.DrawPath(&outline, &shape);
   }
   DrawWarningSign(g, card);
-  const wchar_t* text =
-      frame.removeUserData
-          ? L"Les coffres enregistr\u00e9s sur ce PC seront effac\u00e9s (ils restent sur leurs serveurs)."
-          : L"Sans cette case, vos coffres restent enregistr\u00e9s sur ce PC pour une prochaine "
-            L"installation.";
+  const wchar_t* text = frame.removeUserData ? kRemoveDataOn : kRemoveDataOff;
   const RectF textBox(card.X + 46, card.Y + 13, card.Width - 62, 44);
   DrawTextBox(g, text, bodyFamily, 13, Gdiplus::FontStyleRegular, Ink(colorText), textBox,
               Gdiplus::StringAlignmentNear, Gdiplus::StringAlignmentNear, true);
   AddAccessText(text, textBox);
 
-  const float mainWidth = DrawButton(g, kMainButton, kContentX, L"D\u00e9sinstaller", Danger, false);
-  DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, L"Annuler", Ghost, false);
+  const float mainWidth = DrawButton(g, kMainButton, kContentX, kUninstallLabel, Danger, false);
+  DrawButton(g, kSecondaryButton, kContentX + mainWidth + kButtonGap, kCancelLabel, Ghost, false);
 }

@@ -3,6 +3,7 @@
 #include <dwmapi.h>
 
 #include "app/state.h"
+#include "app/texts.h"
 #include "toolkit/backdrop.h"
 #include "window/accessible.h"
 #include "window/compose.h"
@@ -29,7 +30,7 @@ int SystemDpi() {
 
 std::wstring WindowTitle() {
   std::wstring title = kProductName;
-  title += InstallerState.mode == Uninstall ? L" \u2014 D\u00e9sinstallation" : L" \u2014 Installation";
+  title += InstallerState.mode == Uninstall ? kTitleUninstall : kTitleInstall;
   return title;
 }
 

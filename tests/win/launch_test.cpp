@@ -5,6 +5,7 @@
 
 #include "app/helpers.h"
 #include "app/state.h"
+#include "app/texts.h"
 #include "support/test_support.h"
 #include "system/install_record.h"
 #include "window/flow.h"
