@@ -61,6 +61,10 @@ struct InstallerState {
   std::wstring installDir;  // no trailing backslash once resolved
   std::wstring version;
   uint64_t payloadOffset = 0;
+  // Where the package stores the uninstaller's signature (file offset and
+  // size of the section), found by the extraction; size 0 when it has none.
+  uint64_t uninstallerSignatureOffset = 0;
+  uint64_t uninstallerSignatureSize = 0;
   // The file is a setup file whose package is damaged or missing: it must
   // neither install nor run as an uninstaller.
   bool damagedPackage = false;

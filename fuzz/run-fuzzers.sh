@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (the LZMS codec's, the text records', and the
-# package format's: the head and entry table, the integrity section) with
+# package format's: the head and entry table, the integrity section, the
+# uninstaller's signature section) with
 # libFuzzer and the address and undefined-behaviour sanitizers, then runs
 # each for a while (FUZZ_SECONDS, default 30) from a copy of its committed
 # seed corpus, or for FUZZ_RUNS executions when that is set. FUZZ_TARGETS
@@ -14,7 +15,7 @@ mkdir -p "$OUT"
 FLAGS=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$ROOT")
 CODEC=("$ROOT"/codec/*.cpp)
 PACKAGE=("$ROOT"/package_format/*.cpp)
-TARGETS="${FUZZ_TARGETS:-lzms_decode lzms_container lzms_roundtrip text_record package_head package_integrity}"
+TARGETS="${FUZZ_TARGETS:-lzms_decode lzms_container lzms_roundtrip text_record package_head package_integrity uninstaller_signature}"
 LIMIT=(-max_total_time="$SECONDS_EACH")
 [ -n "${FUZZ_RUNS:-}" ] && LIMIT=(-runs="$FUZZ_RUNS")
 
@@ -24,7 +25,7 @@ for target in $TARGETS; do
   echo "== building $target"
   case "$target" in
     text_record) SOURCES=("$ROOT/system/text_record.cpp") ;;
-    package_*) SOURCES=("${CODEC[@]}" "${PACKAGE[@]}") ;;
+    package_*|uninstaller_signature) SOURCES=("${CODEC[@]}" "${PACKAGE[@]}") ;;
     *) SOURCES=("${CODEC[@]}") ;;
   esac
   clang++ "${FLAGS[@]}" "$ROOT/fuzz/${target}_fuzzer.cpp" "${SOURCES[@]}" -o "$bin"

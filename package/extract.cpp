@@ -29,6 +29,7 @@ bool TableRead(PackageReason reason) {
     case PackageReason::kSectionChecksum:
     case PackageReason::kSectionSettings:
     case PackageReason::kSectionBlockSizes:
+    case PackageReason::kSectionSignature:
       return true;
     default:
       return false;
@@ -116,6 +117,7 @@ bool ExtractPayload(const InstallTransaction* transaction) {
   ExtractCursor cursor;
   cursor.transaction = transaction;
   InstallerState.blockDecoders.clear();
+  InstallerState.uninstallerSignatureOffset = InstallerState.uninstallerSignatureSize = 0;
   PackageLayout layout;
   if (const wchar_t* refusal = ReadPackage(file, &layout)) {
     CloseHandle(file);
@@ -126,6 +128,8 @@ bool ExtractPayload(const InstallTransaction* transaction) {
     cursor.entries.push_back(
         PackageEntry{InstallerState.installDir + L"\\" + Utf8ToWide(entry.name), entry.size});
   const uint32_t blockCount = static_cast<uint32_t>(layout.blocks.size());
+  InstallerState.uninstallerSignatureOffset = layout.integrity.signatureOffset;
+  InstallerState.uninstallerSignatureSize = layout.integrity.signature.size();
 
   LogFormat(L"extraction: %zu entries, %u blocks, %llu bytes", cursor.entries.size(), blockCount,
             InstallerState.bytesTotal.load());

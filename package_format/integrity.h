@@ -10,8 +10,8 @@
 //
 //   offset    size  field
 //   0         8     magic "HLVXSUMS"
-//   8         4     section version, 2 (or 1, below; any other value is
-//                   damage: the setup program only ever reads the package
+//   8         4     section version, 2 (or 1 or 3, below; any other value
+//                   is damage: the setup program only ever reads the package
 //                   packed with it)
 //   12        4     block count, equal to B
 //   16        8     XXH64 (seed 0) of the package's first bytes: header,
@@ -34,6 +34,15 @@
 // a new section version, hence the zero bytes are checked rather than
 // skipped.
 //
+// Version 3 is version 2 with the uninstaller's signature section
+// (uninstaller_signature.h) between the last block and it, written only by
+// a signing build: the integrity section still ends at the trailer, and its
+// closing XXH64 covers every byte from the end of the last block up to that
+// field, the signature section included. Version 3 goes with the signature
+// section and only with it. A package without one keeps version 2, so setup
+// programs made before version 3 still read it; they refuse a version 3
+// package as damaged.
+//
 // Both programs check the head, the section's own checksum, the settings
 // and both checksums of every block: the raw one decides whether the files
 // are whole, the compressed one catches a changed byte that the decoder
@@ -50,14 +59,19 @@
 // Bytes of a section of `version` for `blocks` blocks (0 for another version).
 uint64_t IntegritySectionSize(uint32_t version, uint64_t blocks);
 
-// The section in bytes (everything between the last block and the trailer)
-// of a package with these blocks. kNone when it is sound and agrees with
-// them; *badBlock names the block whose sizes differ.
+// The bytes between the last block and the trailer of a package with these
+// blocks: the integrity section starting at sectionStart, after the
+// signature section when sectionStart is not 0 (then kept in
+// integrity->signature). kNone when it is sound and agrees with them;
+// *badBlock names the block whose sizes differ.
 PackageReason ParseIntegritySection(const uint8_t* bytes, size_t size,
                                     const std::vector<PackageBlock>& blocks, PackageIntegrity* integrity,
-                                    size_t* badBlock);
+                                    size_t* badBlock, size_t sectionStart = 0);
 
 // The section of a package with these blocks, packed at this level (0
-// normal, 1 max); headSum is the XXH64 of EncodePackageHead's bytes.
+// normal, 1 max); headSum is the XXH64 of EncodePackageHead's bytes. With a
+// signature section (written just before it) the section is version 3 and
+// its checksum covers that section too.
 std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackageBlockSums>& blocks,
-                                            const uint8_t streamSha256[32], uint8_t level);
+                                            const uint8_t streamSha256[32], uint8_t level,
+                                            const std::vector<uint8_t>& signature = {});

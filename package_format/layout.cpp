@@ -5,6 +5,7 @@
 #include "codec/checksum.h"
 #include "package_format/integrity.h"
 #include "package_format/little_endian.h"
+#include "package_format/uninstaller_signature.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ PackageReason ReadSection(Cursor* cursor, PackageLayout* layout) {
     // checks off. Where each version's section would begin, its magic and
     // version are looked for (compressed bytes that happen to hold them
     // there are not to be expected).
-    for (uint32_t version : {1u, 2u}) {
+    for (uint32_t version : {1u, 2u, 3u}) {
       const uint64_t size = IntegritySectionSize(version, layout->blockCount);
       uint8_t start[12];
       if (size <= cursor->end - layout->headEnd &&
@@ -69,23 +70,39 @@ PackageReason ReadSection(Cursor* cursor, PackageLayout* layout) {
     }
     return PackageReason::kNone;
   }
+  const uint64_t signatureOffset = cursor->position;
   layout->integrity.offset = cursor->position;
   // The magic and version first, so that only a section of the one size
-  // they allow is read whole.
+  // they allow is read whole. A signature section before it is bounded by
+  // its largest table, and the integrity section must begin where it ends.
   uint8_t start[16];
   if (layout->sectionSize < sizeof start ||
-      !ReadSource(cursor->source, cursor->position, start, sizeof start) || memcmp(start, "HLVXSUMS", 8) != 0)
+      !ReadSource(cursor->source, cursor->position, start, sizeof start))
     return PackageReason::kSectionForeign;
-  const uint64_t expected =
-      IntegritySectionSize(static_cast<uint32_t>(GetLe(start + 8, 4)), layout->blockCount);
+  uint64_t signatureSize = 0;
+  if (memcmp(start, kUninstallerSignatureMagic, 8) == 0) {
+    const uint64_t table = GetLe(start + 12, 4);
+    signatureSize = kUninstallerSignatureHeadSize + table;
+    if (table > kUninstallerSignatureMaxTable || layout->sectionSize < signatureSize + sizeof start ||
+        !ReadSource(cursor->source, cursor->position + signatureSize, start, sizeof start))
+      return PackageReason::kSectionSignature;
+    layout->integrity.offset += signatureSize;
+  }
+  if (memcmp(start, "HLVXSUMS", 8) != 0)
+    return signatureSize > 0 ? PackageReason::kSectionSignature : PackageReason::kSectionForeign;
+  const uint32_t version = static_cast<uint32_t>(GetLe(start + 8, 4));
+  const uint64_t expected = IntegritySectionSize(version, layout->blockCount);
   if (expected == 0) return PackageReason::kSectionVersion;
-  if (expected != layout->sectionSize) return PackageReason::kSectionShape;
+  if ((version == 3) != (signatureSize > 0)) return PackageReason::kSectionSignature;
+  if (expected != layout->sectionSize - signatureSize) return PackageReason::kSectionShape;
   std::vector<uint8_t> section(layout->sectionSize);
   if (!cursor->Take(section.data(), section.size())) return PackageReason::kUnreadable;
   const uint64_t offset = layout->integrity.offset;
-  const PackageReason reason = ParseIntegritySection(section.data(), section.size(), layout->blocks,
-                                                     &layout->integrity, &layout->badBlock);
+  const PackageReason reason =
+      ParseIntegritySection(section.data(), section.size(), layout->blocks, &layout->integrity,
+                            &layout->badBlock, static_cast<size_t>(signatureSize));
   layout->integrity.offset = offset;
+  if (signatureSize > 0) layout->integrity.signatureOffset = signatureOffset;
   return reason;
 }
 

@@ -11,7 +11,9 @@
 // ASCII bytes of version, total size (8)}, entry table {count N (4), N times
 // {name length (2), UTF-8 name, size (8)}}, block list {count B (4), B times
 // {raw size (4), compressed size (4), compressed bytes}}, then the integrity
-// section (integrity.h), or nothing, up to the trailer. Every integer is
+// section (integrity.h), or nothing, up to the trailer; a signed build puts
+// the uninstaller's signature section (uninstaller_signature.h) between the
+// last block and an integrity section of version 3. Every integer is
 // little-endian.
 #pragma once
 
@@ -53,6 +55,12 @@ struct PackageIntegrity {
   std::vector<PackageBlockSums> blocks;
   uint8_t streamSha256[32] = {};
   std::optional<uint8_t> level;  // 0 normal, 1 max; none in a version 1 section
+  // The uninstaller's signature section before a version 3 section
+  // (uninstaller_signature.h): its bytes, as the section's checksum covers
+  // them, and its file offset; empty when there is none. Its own rules are
+  // judged where it is used (ParseUninstallerSignature).
+  std::vector<uint8_t> signature;
+  uint64_t signatureOffset = 0;
 };
 
 // Everything read from a setup file. After a refusal, the fields read so far

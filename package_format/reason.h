@@ -19,10 +19,13 @@ enum class PackageReason : uint8_t {
   kBlockCountTooLarge,  // more blocks than the bytes up to the trailer can hold
   kBlockCut,            // a block's header or compressed bytes run into the trailer
   kSectionForeign,      // bytes after the last block that are not an integrity section
-  kSectionVersion,      // a section version other than 1 and 2
+  kSectionVersion,      // a section version other than 1, 2 and 3
   kSectionShape,        // a section that does not describe the package's blocks
   kSectionChecksum,     // the section's own checksum does not match
   kSectionSettings,     // packer settings other than a known level and zeros
   kSectionBlockSizes,   // a block's sizes differ from the section's
+  kSectionSignature,    // a version 3 section without the uninstaller's signature section
+                        // before it, or a signature section not ending where a version 3
+                        // section begins
   kHeadChecksum,        // header and entry table differ from what was packed
 };

@@ -69,9 +69,12 @@ std::vector<uint8_t> EncodePackageHead(const std::string& version, const std::ve
                                        uint64_t totalSize, uint32_t blockCount);
 
 // The integrity section of a package with these blocks, packed at this
-// level; headSum is the XXH64 of EncodePackageHead's bytes.
+// level; headSum is the XXH64 of EncodePackageHead's bytes. signature: the
+// uninstaller's signature section written between the last block and it
+// (then version 3, its checksum covering it), or empty.
 std::vector<uint8_t> EncodeIntegritySection(uint64_t headSum, const std::vector<PackBlockSum>& blocks,
-                                            const uint8_t streamSha256[32], LzmsLevel level);
+                                            const uint8_t streamSha256[32], LzmsLevel level,
+                                            const std::vector<uint8_t>& signature = {});
 
 // File offset of the PE certificate-table entry, 0 when the bytes are not a PE file.
 uint64_t PeCertificateEntryOffset(const std::vector<uint8_t>& head);
@@ -93,6 +96,18 @@ std::string CheckCertificateDates(const std::filesystem::path& cert);
 // Signs `in` into `out` with osslsigncode.
 bool SignFile(const std::filesystem::path& in, const std::filesystem::path& out,
               const std::filesystem::path& cert, const std::filesystem::path& key, std::string* error);
+
+// The uninstaller's signature (tools/pack_uninstaller.cpp). Make: signs the
+// bare stub with the options' certificate and returns the package section
+// that stores its table. Check: empty when the section is sound and its
+// digest is the image's Authenticode hash; otherwise what is wrong. Report:
+// the line that list and verify print for a package, false when the section
+// does not belong to the file's stub (then the line says why).
+bool MakeUninstallerSignature(const PackOptions& options, const std::vector<uint8_t>& stub,
+                              std::vector<uint8_t>* section, std::string* error);
+std::string CheckUninstallerSignature(const std::vector<uint8_t>& section, const std::vector<uint8_t>& image);
+bool ReportUninstallerSignature(const std::filesystem::path& file, const PackageInfo& info,
+                                std::string* line);
 
 // Finds the trailer and reads header, entry table, block list and integrity
 // section; false with the reason in words.

@@ -229,6 +229,9 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     *error = why + ": " + options.stub.string();
     return false;
   }
+  // Signed first: a stub the signer refuses stops the build before any packing.
+  std::vector<uint8_t> signature;
+  if (!options.signCert.empty() && !MakeUninstallerSignature(options, stub, &signature, error)) return false;
   std::vector<PackInput> files;
   if (!CollectInputFiles(options.input, &files, error, &summary->warnings)) return false;
   // The program the shortcuts start, under that very name: a folder without
@@ -294,8 +297,10 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     out.close();
     return fail("the SHA-256 of the content could not be computed");
   }
-  const std::vector<uint8_t> section =
-      EncodeIntegritySection(PackXxh64(head.data(), head.size()), sums, streamSha256, options.level);
+  out.write(reinterpret_cast<const char*>(signature.data()), static_cast<std::streamsize>(signature.size()));
+  packageLength += signature.size();
+  const std::vector<uint8_t> section = EncodeIntegritySection(PackXxh64(head.data(), head.size()), sums,
+                                                              streamSha256, options.level, signature);
   out.write(reinterpret_cast<const char*>(section.data()), static_cast<std::streamsize>(section.size()));
   packageLength += section.size();
   const std::vector<uint8_t> trailer = EncodePackageTrailer(stub.size(), packageLength);
@@ -310,7 +315,8 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     // The reader finds the trailer only 0 to 7 bytes before a certificate
     // table that ends the file: check that the signer left that layout.
     PackageInfo info;
-    if (!ReadPackageInfo(signedTemp, &info, &why) || info.offset != stub.size())
+    if (!ReadPackageInfo(signedTemp, &info, &why) || info.offset != stub.size() ||
+        info.integrity.signature != signature)
       return fail("the signed file no longer shows its package where the setup program looks: " + why);
     finished = signedTemp;
   }

@@ -156,7 +156,14 @@ int List(const std::string& file) {
   } else {
     printf("integrity section: none (the blocks are checked only by decoding them)\n");
   }
-  return ReportNames(info) > 0 ? 1 : 0;
+  std::string signature;
+  const bool signatureFits = ReportUninstallerSignature(file, info, &signature);
+  if (signatureFits)
+    printf("%s\n", signature.c_str());
+  else
+    Fail(signature);
+  const bool namesFit = ReportNames(info) == 0;
+  return signatureFits && namesFit ? 0 : 1;
 }
 
 int Verify(const std::string& file) {
@@ -165,6 +172,9 @@ int Verify(const std::string& file) {
   if (!ReadPackageInfo(file, &info, &error)) return Fail(error);
   if (ReportNames(info) > 0) return 1;
   if (!VerifyPackage(file, info, &error)) return Fail(error);
+  std::string signature;
+  if (!ReportUninstallerSignature(file, info, &signature)) return Fail(signature);
+  printf("%s\n", signature.c_str());
   printf("%s: whole (%zu entries, %llu bytes in %zu blocks, %s, %s)\n", file.c_str(), info.entries.size(),
          static_cast<unsigned long long>(info.totalSize), info.blocks.size(),
          PackedLevel(info.integrity).c_str(),

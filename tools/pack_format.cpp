@@ -83,6 +83,8 @@ std::string Describe(PackageReason reason, const std::filesystem::path& file, co
     case PackageReason::kSectionBlockSizes:
       return "block " + std::to_string(info.badBlock + 1) + "/" + blocks +
              ": its sizes differ from the integrity section's";
+    case PackageReason::kSectionSignature:
+      return "the uninstaller's signature section and the integrity section do not go together";
     case PackageReason::kHeadChecksum:
       return "the header or the entry table is damaged (its checksum does not match)";
   }

@@ -48,7 +48,8 @@ TEST_F(PackCliTest, RefusedInputsLeaveNoOutputFile) {
   fs::create_symlink(dir.path / "nowhere", dangling / "lost.txt");
   ExpectFailureWithoutOutput(Pack(stub, dangling, out), "dangling link");
 
-  // Signing fails after the unsigned file has been written: nothing of it stays.
+  // Signing fails (the stub is signed for the uninstaller before anything is
+  // packed): nothing of it stays.
   const std::string none = (dir.path / "none.pem").string();
   ExpectFailureWithoutOutput(Pack(stub, input, out, "1.2.3", {"--sign-cert", none, "--sign-key", none}),
                              "signing with a certificate and key that do not exist");

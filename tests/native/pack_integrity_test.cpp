@@ -202,7 +202,9 @@ TEST_F(PackIntegrityTest, SectionVersionsAndPackerSettings) {
       {"the last settings byte set", 2, {1, 0, 0, 0, 0, 0, 0, 0x80}, settings},
       {"version 1 with settings", 1, zero, layout},
       {"version 2 without settings", 2, none, layout},
-      {"version 3", 3, zero, "the integrity section has an unknown version"},
+      {"version 3 with no optional section before it", 3, zero,
+       "the uninstaller's signature section and the integrity section do not go together"},
+      {"version 4", 4, zero, "the integrity section has an unknown version"},
   };
   for (const auto& c : cases) {
     WriteBytes(copy, WithSection(good, info, c.version, c.settings));

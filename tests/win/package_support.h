@@ -103,12 +103,14 @@ inline std::vector<uint8_t> PackageBytes(const std::string& version, const std::
 // and their stream (the stream hash is left zero: the setup program does
 // not read it), with this version field and these packer settings (by
 // default those of the current version at level normal; none lays the
-// section out as version 1 does).
+// section out as version 1 does). Optional sections (written between the
+// last block and it, with version 3) are covered by its checksum.
 inline std::vector<uint8_t> IntegritySection(const std::vector<uint8_t>& package,
                                              const std::vector<TestBlock>& blocks,
                                              const std::vector<uint8_t>& stream, uint32_t version = 2,
                                              const std::vector<uint8_t>& settings = std::vector<uint8_t>(8,
-                                                                                                         0)) {
+                                                                                                         0),
+                                             const std::vector<uint8_t>& optionals = {}) {
   size_t head = package.size(), at = 0;
   for (const TestBlock& b : blocks) head -= 8 + b.packed.size();
   std::vector<uint8_t> out = {'H', 'L', 'V', 'X', 'S', 'U', 'M', 'S'};
@@ -124,7 +126,9 @@ inline std::vector<uint8_t> IntegritySection(const std::vector<uint8_t>& package
   }
   out.resize(out.size() + 32);
   out.insert(out.end(), settings.begin(), settings.end());
-  PutLe(&out, Xxh64(out.data(), out.size()), 8);
+  std::vector<uint8_t> covered = optionals;
+  covered.insert(covered.end(), out.begin(), out.end());
+  PutLe(&out, Xxh64(covered.data(), covered.size()), 8);
   return out;
 }
 

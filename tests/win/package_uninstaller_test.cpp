@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/helpers.h"
+#include "app/log.h"
+#include "package_format/uninstaller_signature.h"
 #include "package_support.h"
 
 namespace {
@@ -94,6 +96,119 @@ TEST_F(UninstallerTest, SetupSignedBySignerToolGivesItsUnsignedImage) {
   std::fill(expected.begin() + entry, expected.begin() + entry + 8, 0);
   EXPECT_TRUE(copy == expected);
   ExpectNoPackage();
+}
+
+// A setup file whose package stores a signature section for `image`
+// (covered by a version 3 integrity section), extracted as an install would.
+class SignedUninstallerTest : public UninstallerTest {
+ protected:
+  void SetUp() override {
+    UninstallerTest::SetUp();
+    OpenLog(temp.path + L"\\log.txt");
+  }
+
+  std::vector<uint8_t> Uninstaller(const std::vector<uint8_t>& image, const std::vector<uint8_t>& section) {
+    const std::vector<TestEntry> entries = {{"Norvale-Lockra.exe", Content(3000, 4)}};
+    const auto stream = Concatenate(entries);
+    const auto blocks = StoredBlocks(stream, {});
+    auto package = PackageBytes("2.0", entries, blocks);
+    const auto integrity = IntegritySection(package, blocks, stream, 3, std::vector<uint8_t>(8, 0), section);
+    package.insert(package.end(), section.begin(), section.end());
+    package.insert(package.end(), integrity.begin(), integrity.end());
+    EXPECT_TRUE(WriteFileBytes(InstallerState.selfPath, SetupBytes(image, package)));
+    EXPECT_TRUE(ReadPackageIndex());
+    EXPECT_TRUE(ExtractPayload()) << Narrow(ErrorText());
+    EXPECT_TRUE(WriteUninstaller());
+    return ReadFileBytes(UninstallerPath());
+  }
+
+  std::string Log() {
+    const auto bytes = ReadFileBytes(temp.path + L"\\log.txt");
+    return std::string(bytes.begin(), bytes.end());
+  }
+};
+
+std::vector<uint8_t> FakeTable(uint32_t size, uint32_t type = 2) {
+  std::vector<uint8_t> table(size, 0xC3);
+  const uint32_t head[2] = {size - 3, 0x0200 | type << 16};
+  memcpy(table.data(), head, 8);
+  return table;
+}
+
+TEST_F(SignedUninstallerTest, StoredTableFollowsTheImageWithItsEntryAndChecksum) {
+  auto image = OwnImage();
+  image.push_back(0x77);  // an image size that needs padding before the table
+  const auto table = FakeTable(1040);
+  const auto copy = Uninstaller(image, EncodeUninstallerSignature(image.size(), table.data(), 1040));
+  const uint32_t tableOffset = static_cast<uint32_t>((image.size() + 7) / 8 * 8);
+  ASSERT_EQ(copy.size(), tableOffset + table.size());
+
+  // The image but for its entry and checksum, zeros, then the table.
+  uint64_t checksumAt = 0, entryAt = 0;
+  ASSERT_TRUE(LocatePeFields(image.data(), image.size(), &checksumAt, &entryAt));
+  auto expected = image;
+  memcpy(&expected[entryAt], &tableOffset, 4);
+  const uint32_t tableSize = 1040;
+  memcpy(&expected[entryAt + 4], &tableSize, 4);
+  memcpy(&expected[checksumAt], &copy[checksumAt], 4);
+  expected.resize(tableOffset, 0);
+  expected.insert(expected.end(), table.begin(), table.end());
+  EXPECT_TRUE(copy == expected);
+
+  // The checksum is the one the system computes for the file.
+  using MapAndSum = DWORD(WINAPI*)(PCWSTR, PDWORD, PDWORD);
+  HMODULE imagehlp = LoadLibraryW(L"imagehlp.dll");
+  ASSERT_NE(imagehlp, nullptr);
+  auto mapAndSum =
+      reinterpret_cast<MapAndSum>(reinterpret_cast<void*>(GetProcAddress(imagehlp, "MapFileAndCheckSumW")));
+  ASSERT_NE(mapAndSum, nullptr);
+  DWORD stored = 0, computed = 0;
+  EXPECT_EQ(mapAndSum(UninstallerPath().c_str(), &stored, &computed), 0u);
+  EXPECT_EQ(stored, computed);
+  EXPECT_NE(computed, 0u);
+  FreeLibrary(imagehlp);
+  EXPECT_NE(Log().find("uninstall.exe signed: certificate table of 1040 bytes"), std::string::npos) << Log();
+  ExpectNoPackage();
+}
+
+// A section that does not fit the image is not used: the uninstaller is
+// the unsigned image, as without one, and the log says why.
+TEST_F(SignedUninstallerTest, UnfitSectionGivesTheUnsignedImage) {
+  const auto image = OwnImage();
+  const auto table = FakeTable(64), notPkcs7 = FakeTable(64, 1);
+  auto cut = EncodeUninstallerSignature(image.size(), table.data(), 64);
+  cut[12] = 56;  // a table size that is not the section's
+  const std::vector<std::pair<const char*, std::vector<uint8_t>>> cases = {
+      {"made for another image size", EncodeUninstallerSignature(image.size() + 8, table.data(), 64)},
+      {"a wrong table size", cut},
+      {"not signed data", EncodeUninstallerSignature(image.size(), notPkcs7.data(), 64)},
+  };
+  for (const auto& [what, section] : cases) {
+    EXPECT_TRUE(Uninstaller(image, section) == image) << what;
+    EXPECT_NE(Log().find("the package's signature for it is not used"), std::string::npos) << what;
+    DeleteFileW((temp.path + L"\\log.txt").c_str());
+    OpenLog(temp.path + L"\\log.txt");
+  }
+}
+
+// The section is covered by the integrity section: a changed byte there
+// is a damaged setup file, which installs nothing.
+TEST_F(SignedUninstallerTest, ChangedSectionIsADamagedPackage) {
+  const auto image = OwnImage();
+  const auto table = FakeTable(64);
+  const auto section = EncodeUninstallerSignature(image.size(), table.data(), 64);
+  const std::vector<TestEntry> entries = {{"a", Content(10, 5)}};
+  const auto stream = Concatenate(entries);
+  const auto blocks = StoredBlocks(stream, {});
+  auto package = PackageBytes("2.0", entries, blocks);
+  const auto integrity = IntegritySection(package, blocks, stream, 3, std::vector<uint8_t>(8, 0), section);
+  package.insert(package.end(), section.begin(), section.end());
+  package[package.size() - 20] ^= 1;
+  package.insert(package.end(), integrity.begin(), integrity.end());
+  ASSERT_TRUE(WriteFileBytes(InstallerState.selfPath, SetupBytes(image, package)));
+  ASSERT_TRUE(ReadPackageIndex());
+  EXPECT_FALSE(ExtractPayload());
+  EXPECT_EQ(ErrorText(), kDamaged);
 }
 
 TEST_F(UninstallerTest, ReadOnlyUninstallerIsReplaced) {
