@@ -26,6 +26,7 @@ class UninstallerTest : public ::testing::Test {
   void SetUp() override {
     InstallerState.selfPath = temp.path + L"\\setup.exe";
     InstallerState.installDir = temp.path + L"\\install";
+    InstallerState.uninstallerSignatureOffset = InstallerState.uninstallerSignatureSize = 0;
   }
 
   // Writes the uninstaller of `setup` and returns its bytes.
@@ -107,16 +108,23 @@ class SignedUninstallerTest : public UninstallerTest {
     OpenLog(temp.path + L"\\log.txt");
   }
 
-  std::vector<uint8_t> Uninstaller(const std::vector<uint8_t>& image, const std::vector<uint8_t>& section) {
+  // Writes the setup file; `damage` changes a byte of the section after its
+  // checksum was taken.
+  void Prepare(const std::vector<uint8_t>& image, const std::vector<uint8_t>& section, bool damage = false) {
     const std::vector<TestEntry> entries = {{"Norvale-Lockra.exe", Content(3000, 4)}};
     const auto stream = Concatenate(entries);
     const auto blocks = StoredBlocks(stream, {});
     auto package = PackageBytes("2.0", entries, blocks);
     const auto integrity = IntegritySection(package, blocks, stream, 3, std::vector<uint8_t>(8, 0), section);
     package.insert(package.end(), section.begin(), section.end());
+    if (damage) package[package.size() - 20] ^= 1;
     package.insert(package.end(), integrity.begin(), integrity.end());
     EXPECT_TRUE(WriteFileBytes(InstallerState.selfPath, SetupBytes(image, package)));
     EXPECT_TRUE(ReadPackageIndex());
+  }
+
+  std::vector<uint8_t> Uninstaller(const std::vector<uint8_t>& image, const std::vector<uint8_t>& section) {
+    Prepare(image, section);
     EXPECT_TRUE(ExtractPayload()) << Narrow(ErrorText());
     EXPECT_TRUE(WriteUninstaller());
     return ReadFileBytes(UninstallerPath());
@@ -176,11 +184,8 @@ TEST_F(SignedUninstallerTest, StoredTableFollowsTheImageWithItsEntryAndChecksum)
 TEST_F(SignedUninstallerTest, UnfitSectionGivesTheUnsignedImage) {
   const auto image = OwnImage();
   const auto table = FakeTable(64), notPkcs7 = FakeTable(64, 1);
-  auto cut = EncodeUninstallerSignature(image.size(), table.data(), 64);
-  cut[12] = 56;  // a table size that is not the section's
   const std::vector<std::pair<const char*, std::vector<uint8_t>>> cases = {
       {"made for another image size", EncodeUninstallerSignature(image.size() + 8, table.data(), 64)},
-      {"a wrong table size", cut},
       {"not signed data", EncodeUninstallerSignature(image.size(), notPkcs7.data(), 64)},
   };
   for (const auto& [what, section] : cases) {
@@ -192,23 +197,20 @@ TEST_F(SignedUninstallerTest, UnfitSectionGivesTheUnsignedImage) {
 }
 
 // The section is covered by the integrity section: a changed byte there
-// is a damaged setup file, which installs nothing.
+// is a damaged setup file, which installs nothing. So is a table size that
+// does not end the section where the integrity section begins (checksum
+// made to match): the size says where that section lies.
 TEST_F(SignedUninstallerTest, ChangedSectionIsADamagedPackage) {
   const auto image = OwnImage();
   const auto table = FakeTable(64);
-  const auto section = EncodeUninstallerSignature(image.size(), table.data(), 64);
-  const std::vector<TestEntry> entries = {{"a", Content(10, 5)}};
-  const auto stream = Concatenate(entries);
-  const auto blocks = StoredBlocks(stream, {});
-  auto package = PackageBytes("2.0", entries, blocks);
-  const auto integrity = IntegritySection(package, blocks, stream, 3, std::vector<uint8_t>(8, 0), section);
-  package.insert(package.end(), section.begin(), section.end());
-  package[package.size() - 20] ^= 1;
-  package.insert(package.end(), integrity.begin(), integrity.end());
-  ASSERT_TRUE(WriteFileBytes(InstallerState.selfPath, SetupBytes(image, package)));
-  ASSERT_TRUE(ReadPackageIndex());
-  EXPECT_FALSE(ExtractPayload());
-  EXPECT_EQ(ErrorText(), kDamaged);
+  auto cut = EncodeUninstallerSignature(image.size(), table.data(), 64);
+  cut[12] = 56;
+  for (const auto& [section, damage] :
+       {std::pair{EncodeUninstallerSignature(image.size(), table.data(), 64), true}, std::pair{cut, false}}) {
+    Prepare(image, section, damage);
+    EXPECT_FALSE(ExtractPayload());
+    EXPECT_EQ(ErrorText(), kDamaged);
+  }
 }
 
 TEST_F(UninstallerTest, ReadOnlyUninstallerIsReplaced) {
