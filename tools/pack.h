@@ -97,6 +97,9 @@ std::string CheckCertificateDates(const std::filesystem::path& cert);
 bool SignFile(const std::filesystem::path& in, const std::filesystem::path& out,
               const std::filesystem::path& cert, const std::filesystem::path& key, std::string* error);
 
+// The temporary files of Make beside the output: the bare stub and its signed copy.
+std::filesystem::path UninstallerStubTemp(const std::filesystem::path& out, bool signedCopy);
+
 // The uninstaller's signature (tools/pack_uninstaller.cpp). Make: signs the
 // bare stub with the options' certificate and returns the package section
 // that stores its table. Check: empty when the section is sound and its

@@ -180,7 +180,8 @@ std::string CheckOutput(const PackOptions& options, const std::vector<PackInput>
   std::vector<fs::path> inputs = {options.stub, options.signCert, options.signKey};
   for (const PackInput& file : files) inputs.push_back(file.source);
   for (const fs::path& written :
-       {options.out, fs::path(options.out).concat(".partial"), fs::path(options.out).concat(".signing")})
+       {options.out, fs::path(options.out).concat(".partial"), fs::path(options.out).concat(".signing"),
+        UninstallerStubTemp(options.out, false), UninstallerStubTemp(options.out, true)})
     for (const fs::path& input : inputs)
       if (!input.empty() && fs::equivalent(written, input, ec))
         return "the output " + written.string() + " is the input " + input.string();
@@ -229,9 +230,6 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     *error = why + ": " + options.stub.string();
     return false;
   }
-  // Signed first: a stub the signer refuses stops the build before any packing.
-  std::vector<uint8_t> signature;
-  if (!options.signCert.empty() && !MakeUninstallerSignature(options, stub, &signature, error)) return false;
   std::vector<PackInput> files;
   if (!CollectInputFiles(options.input, &files, error, &summary->warnings)) return false;
   // The program the shortcuts start, under that very name: a folder without
@@ -245,6 +243,9 @@ bool BuildSetup(const PackOptions& options, PackSummary* summary, std::string* e
     *error = why;
     return false;
   }
+  // Signed before the packing: a stub the signer refuses stops the build early.
+  std::vector<uint8_t> signature;
+  if (!options.signCert.empty() && !MakeUninstallerSignature(options, stub, &signature, error)) return false;
   uint64_t totalSize = 0;
   for (const PackInput& file : files) totalSize += file.size;
   const uint64_t blocks = (totalSize + kPackBlockSize - 1) / kPackBlockSize;

@@ -130,10 +130,14 @@ std::string CheckUninstallerSignature(const std::vector<uint8_t>& section,
   return why;
 }
 
+fs::path UninstallerStubTemp(const fs::path& out, bool signedCopy) {
+  return fs::path(out).concat(signedCopy ? ".stub-signed" : ".stub");
+}
+
 bool MakeUninstallerSignature(const PackOptions& options, const std::vector<uint8_t>& stub,
                               std::vector<uint8_t>* section, std::string* error) {
-  const fs::path bare = fs::path(options.out).concat(".stub"),
-                 signedStub = fs::path(options.out).concat(".stub-signed");
+  const fs::path bare = UninstallerStubTemp(options.out, false),
+                 signedStub = UninstallerStubTemp(options.out, true);
   std::error_code ec;
   std::ofstream out(bare, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(stub.data()), static_cast<std::streamsize>(stub.size()));

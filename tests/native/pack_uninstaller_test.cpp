@@ -170,3 +170,18 @@ TEST_F(UnsignedBuildTest, KeepsIntegrityVersion2) {
 }
 
 }  // namespace
+
+// The stub is signed through temporary files beside the output: they may not
+// be an input either.
+TEST_F(UnsignedBuildTest, StubSigningFilesMayNotBeAnInput) {
+  const fs::path beside = dir.path / "setup.exe.stub";
+  fs::copy_file(stub, beside);
+  const auto bytes = ReadBytes(beside);
+  const std::string none = (dir.path / "none.pem").string();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Pack(beside, input, dir.path / "setup.exe", "1.2.3", {"--sign-cert", none, "--sign-key", none}),
+            1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("is the input"), std::string::npos);
+  EXPECT_EQ(ReadBytes(beside), bytes);
+  EXPECT_FALSE(fs::exists(dir.path / "setup.exe"));
+}
