@@ -20,6 +20,7 @@
 #include "package_format/integrity.h"
 #include "package_format/layout.h"
 #include "package_format/little_endian.h"
+#include "package_format/uninstaller_signature.h"
 
 namespace {
 
@@ -78,7 +79,15 @@ void MakeSeeds(const std::string& name, const std::vector<uint8_t>& file) {
   std::vector<uint8_t> v1(v2.begin(), v2.end() - 16);
   v1[8] = 1;
   PutLe(&v1, Xxh64(v1.data(), v1.size()), 8);
-  for (const auto& [suffix, section] : {std::pair{"v2", v2}, std::pair{"v1", v1}}) {
+  // Version 3 after a signature section with a table of one empty PKCS#7
+  // certificate record (as a signing build packs it; the bytes are not
+  // signed data, which only list, verify and the uninstaller's writer judge).
+  const uint8_t table[8] = {8, 0, 0, 0, 0x00, 0x02, 2, 0};
+  std::vector<uint8_t> v3 = EncodeUninstallerSignature(layout.offset, table, sizeof table);
+  const std::vector<uint8_t> after =
+      EncodeIntegritySection(layout.integrity.headSum, sums, layout.integrity.streamSha256, 1, v3);
+  v3.insert(v3.end(), after.begin(), after.end());
+  for (const auto& [suffix, section] : {std::pair{"v2", v2}, std::pair{"v1", v1}, std::pair{"v3", v3}}) {
     std::vector<uint8_t> whole = package;
     whole.insert(whole.end(), section.begin(), section.end());
     Save("fuzz/corpus/package_head/" + name + "-section-" + suffix, whole);

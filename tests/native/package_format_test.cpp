@@ -1,6 +1,7 @@
 // The package format library on the fixture setup files: every cut and
 // every single-byte change of the head (header, entry table, block
-// headers), the integrity section and the trailer, each classified once by
+// headers), the integrity section (each version; the third after the
+// uninstaller's signature section) and the trailer, each classified once by
 // the table of the region it falls in; the shared name rules and the
 // case-insensitive comparison.
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "package_format/entry_name.h"
 #include "package_format/integrity.h"
 #include "package_format/layout.h"
+#include "package_format/uninstaller_signature.h"
 #include "tests/name_cases.h"
 
 namespace {
@@ -41,12 +43,18 @@ PackageReason Judge(const std::vector<uint8_t>& file) {
 }
 
 // The fixture packed by norvale-pack (a version 1 section) with its section
-// rewritten as the packer writes it now (version 2).
-std::vector<uint8_t> WithVersion2Section(const std::vector<uint8_t>& file) {
+// rewritten as the packer writes it now: version 2, or version 3 after a
+// signature section (a table of one empty PKCS#7 record: the layout does
+// not judge the table).
+std::vector<uint8_t> WithSection(const std::vector<uint8_t>& file, uint32_t version) {
   const PackageLayout layout = Layout(file);
   std::vector<uint8_t> out(file.begin(), file.begin() + layout.integrity.offset);
+  const uint8_t table[8] = {8, 0, 0, 0, 0x00, 0x02, 2, 0};
+  const std::vector<uint8_t> signature =
+      version == 3 ? EncodeUninstallerSignature(layout.offset, table, sizeof table) : std::vector<uint8_t>();
   const std::vector<uint8_t> section = EncodeIntegritySection(
-      layout.integrity.headSum, layout.integrity.blocks, layout.integrity.streamSha256, 1);
+      layout.integrity.headSum, layout.integrity.blocks, layout.integrity.streamSha256, 1, signature);
+  out.insert(out.end(), signature.begin(), signature.end());
   out.insert(out.end(), section.begin(), section.end());
   const std::vector<uint8_t> trailer = EncodePackageTrailer(layout.offset, out.size() - layout.offset);
   out.insert(out.end(), trailer.begin(), trailer.end());
@@ -89,25 +97,40 @@ std::vector<Region> Regions(const PackageLayout& l) {
     regions.push_back({"compressed size", header + 4, header + 8, R::kNone, R::kBlockCut});
   }
   const uint64_t s = l.integrity.offset, t = l.trailerOffset;
-  regions.push_back({"section magic", s, s + 8, R::kSectionForeign, R::kSectionForeign});
-  regions.push_back({"section version", s + 8, s + 12, R::kNone, R::kSectionForeign});
-  regions.push_back({"section block count", s + 12, s + 16, R::kSectionShape, R::kSectionForeign});
+  // After a signature section, a section whose start is not whole or not
+  // an integrity section does not go with it.
+  const bool signed_ = !l.integrity.signature.empty();
+  const R start = signed_ ? R::kSectionSignature : R::kSectionForeign;
+  if (signed_) {
+    const uint64_t g = l.integrity.signatureOffset;
+    regions.push_back({"signature magic", g, g + 8, R::kSectionForeign, R::kSectionForeign});
+    regions.push_back({"signature version", g + 8, g + 12, R::kSectionChecksum, R::kSectionForeign});
+    regions.push_back({"signature table size", g + 12, g + 16, R::kNone, R::kSectionForeign});
+    regions.push_back(
+        {"signature image size and table", g + 16, s, R::kSectionChecksum, R::kSectionSignature});
+  }
+  regions.push_back({"section magic", s, s + 8, start, start});
+  regions.push_back({"section version", s + 8, s + 12, R::kNone, start});
+  regions.push_back({"section block count", s + 12, s + 16, R::kSectionShape, start});
   regions.push_back({"section sums", s + 16, t, R::kSectionChecksum, R::kSectionShape});
   regions.push_back({"trailer offset and length", t, t + 16, R::kTrailerMismatch, R::kNone});
   regions.push_back({"trailer magic", t + 16, t + 24, R::kNoTrailer, R::kNone});
   return regions;
 }
 
-class PackageFormatTables : public ::testing::TestWithParam<bool> {
+class PackageFormatTables : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override {
     file = Fixture("norvale-pack-setup.bin");
     ASSERT_FALSE(file.empty());
-    if (GetParam()) file = WithVersion2Section(file);
+    if (GetParam() > 1) file = WithSection(file, GetParam());
     layout = Layout(file);
     ASSERT_TRUE(layout.integrity.present);
-    ASSERT_EQ(layout.integrity.level.has_value(), GetParam());
+    ASSERT_EQ(layout.integrity.level.has_value(), GetParam() > 1);
+    ASSERT_EQ(layout.integrity.signature.size(), GetParam() == 3 ? kUninstallerSignatureHeadSize + 8 : 0);
+    sectionStart = GetParam() == 3 ? layout.integrity.signatureOffset : layout.integrity.offset;
   }
+  uint64_t sectionStart = 0;  // the end of the last block
   std::vector<uint8_t> file;
   PackageLayout layout;
 };
@@ -120,7 +143,7 @@ TEST_P(PackageFormatTables, EveryChangedByteIsRefusedAsItsRegionSays) {
   uint64_t covered = 0;
   for (const Region& region : regions) covered += region.end - region.begin;
   EXPECT_EQ(covered, layout.headEnd - layout.offset + 8 * layout.blocks.size() +
-                         (layout.trailerOffset - layout.integrity.offset) + kPackageTrailerSize);
+                         (layout.trailerOffset - sectionStart) + kPackageTrailerSize);
   for (const Region& region : regions) {
     for (uint64_t at = region.begin; at < region.end; ++at) {
       const uint8_t was = file[at];
@@ -154,19 +177,19 @@ TEST_P(PackageFormatTables, EveryCutBehindASoundTrailerIsRefusedAsItsRegionSays)
   for (const Region& region : regions)
     if (region.cut != PackageReason::kNone)
       for (uint64_t end = region.begin; end < region.end; ++end)
-        if (end != layout.integrity.offset)  // the whole section cut away: below
+        if (end != sectionStart)  // the whole section cut away: below
           ASSERT_EQ(cut(end), region.cut) << "cut in the " << region.name << " at " << end;
   // Cut inside a block's compressed bytes, and right after the last block:
   // the package then simply has no section (as from an earlier packer).
   EXPECT_EQ(cut(layout.blocks.back().dataOffset + 1), PackageReason::kBlockCut);
-  EXPECT_EQ(cut(layout.integrity.offset), PackageReason::kNone);
+  EXPECT_EQ(cut(sectionStart), PackageReason::kNone);
   // A whole file cut anywhere loses its trailer.
   for (uint64_t end : {uint64_t{0}, uint64_t{24}, layout.offset + 1, layout.trailerOffset + 23})
     EXPECT_EQ(Judge(std::vector<uint8_t>(file.begin(), file.begin() + end)), PackageReason::kNoTrailer)
         << end;
 }
 
-INSTANTIATE_TEST_SUITE_P(SectionVersions, PackageFormatTables, ::testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(SectionVersions, PackageFormatTables, ::testing::Values(1u, 2u, 3u));
 
 TEST(PackageFormat, ReadsBothFixturePackages) {
   const std::vector<uint8_t> ours = Fixture("norvale-pack-setup.bin"), outside = Fixture("wimlib-setup.bin");
