@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "app/decimal.h"
 #include "app/log.h"
 #include "package_format/entry_name.h"
 
@@ -173,7 +174,7 @@ void WriteRegString(const std::wstring& subKey, const std::wstring& valueName, c
 
 void WriteRegDword(const std::wstring& subKey, const std::wstring& valueName, uint32_t value) {
   DWORD data = value;
-  LogRegistryWrite(subKey, valueName, std::to_wstring(value),
+  LogRegistryWrite(subKey, valueName, DecimalText(value),
                    WriteRegValue(subKey, valueName, REG_DWORD, &data, sizeof(data)));
 }
 
@@ -240,7 +241,7 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& text) {
   std::wstring temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = path + L"." + std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt) + L".new";
+    temporary = path + L"." + DecimalText(GetTickCount64()) + L"-" + DecimalText(attempt) + L".new";
     file =
         CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   }

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "app/decimal.h"
 #include "app/helpers.h"
 #include "app/log.h"
 #include "app/state.h"
@@ -62,7 +63,7 @@ bool TakeSetupLockForRun() {
 void PrepareLockHandOver() {
   if (held == INVALID_HANDLE_VALUE) return;
   SetHandleInformation(held, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-  const std::wstring value = std::to_wstring(reinterpret_cast<uintptr_t>(held));
+  const std::wstring value = DecimalText(reinterpret_cast<uintptr_t>(held));
   SetEnvironmentVariableW(kHandOverVariable, value.c_str());
 }
 

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "app/decimal.h"
 #include "app/state.h"  // kProductName
 
 // Messages of the Error screen (and of a silent run's log).
@@ -108,7 +109,7 @@ inline std::wstring UnfinishedInstallMessage() {
 // `others`: how many more files are left besides `first`.
 inline std::wstring CannotRemoveFilesMessage(const std::wstring& first, size_t others) {
   return L"Impossible de supprimer " + first +
-         (others > 0 ? L" (et " + std::to_wstring(others) + L" autre(s))" : std::wstring()) +
+         (others > 0 ? L" (et " + DecimalText(others) + L" autre(s))" : std::wstring()) +
          L" : le fichier est peut-\u00eatre utilis\u00e9. Fermez-le puis relancez la d\u00e9sinstallation.";
 }
 inline std::wstring ClosingProductStatus() {

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "app/decimal.h"
 #include "app/log.h"
 
 namespace {
@@ -32,10 +33,10 @@ bool PrepareVerdictChannel() {
   if (!success || !failure || !self) return false;
   SetHandleInformation(success, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   SetHandleInformation(failure, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-  const std::wstring value = std::to_wstring(reinterpret_cast<uintptr_t>(success)) + L"," +
-                             std::to_wstring(reinterpret_cast<uintptr_t>(failure)) + L"," +
-                             std::to_wstring(reinterpret_cast<uintptr_t>(self)) + L"," +
-                             std::to_wstring(GetCurrentProcessId());
+  const std::wstring value = DecimalText(reinterpret_cast<uintptr_t>(success)) + L"," +
+                             DecimalText(reinterpret_cast<uintptr_t>(failure)) + L"," +
+                             DecimalText(reinterpret_cast<uintptr_t>(self)) + L"," +
+                             DecimalText(GetCurrentProcessId());
   return SetEnvironmentVariableW(kVariable, value.c_str());
 }
 
@@ -53,7 +54,7 @@ int AwaitVerdict(HANDLE copy, DWORD waitMs) {
   if (got == WAIT_OBJECT_0 + 2) {
     DWORD code = 1;
     GetExitCodeProcess(copy, &code);
-    LogLine(L"the relocated copy ended without a verdict, exit code " + std::to_wstring(code));
+    LogLine(L"the relocated copy ended without a verdict, exit code " + DecimalText(code));
     return code == 0 ? 0 : 1;
   }
   LogLine(L"the relocated copy gave no verdict in time: exit code 1");

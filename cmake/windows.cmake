@@ -17,7 +17,7 @@ set(NORVALE_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 sh
 file(GLOB NORVALE_CORE_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/package/*.cpp ${CMAKE_SOURCE_DIR}/system/*.cpp
      ${CMAKE_SOURCE_DIR}/toolkit/*.cpp ${CMAKE_SOURCE_DIR}/window/*.cpp)
-list(REMOVE_ITEM NORVALE_CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
+list(REMOVE_ITEM NORVALE_CORE_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/terminate.cpp)
 add_library(setupcore STATIC ${NORVALE_CORE_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(setupcore PUBLIC package_format lzms_decode ${NORVALE_DELAY_LIBS} delayimp ${NORVALE_SYSTEM_LIBS})
@@ -37,6 +37,10 @@ foreach(cold reader damaged_package uninstaller entry_name)
 endforeach()
 set_property(SOURCE ${NORVALE_COLD_SOURCES} APPEND PROPERTY COMPILE_OPTIONS -Os)
 target_compile_options(lzms_decode PRIVATE -ffunction-sections -fdata-sections)
+# The package format library reads a few kilobytes of head once per run, and
+# holds the packer's writers beside the readers: for size, each function on
+# its own so that the writers stay out of the program.
+target_compile_options(package_format PRIVATE -Os -ffunction-sections -fdata-sections)
 
 # Resources (icon, images, fonts, manifest, version block) when present.
 set(NORVALE_RC ${CMAKE_SOURCE_DIR}/resources/setup.rc)
@@ -46,7 +50,7 @@ if(EXISTS ${NORVALE_RC})
   list(APPEND NORVALE_RC_SOURCES ${NORVALE_RC})
 endif()
 
-add_executable(setup-stub WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${NORVALE_RC_SOURCES})
+add_executable(setup-stub WIN32 ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/terminate.cpp ${NORVALE_RC_SOURCES})
 target_link_libraries(setup-stub PRIVATE setupcore)
 target_compile_options(setup-stub PRIVATE -g)
 target_link_options(setup-stub PRIVATE ${NORVALE_WIN_LINK} -mwindows -Wl,--gc-sections)

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <map>
 
+#include "app/decimal.h"
 #include "app/helpers.h"
 #include "app/state.h"
 #include "app/texts.h"
@@ -41,9 +42,7 @@ using Plan = InstallTransaction;
 
 std::wstring RollbackFolder(const std::wstring& dir) { return dir + L"\\" + kRollbackFolderName; }
 std::wstring AttemptFolder(const Plan& plan) { return RollbackFolder(plan.dir) + L"\\" + plan.attempt; }
-std::wstring KeptAside(const Plan& plan, size_t i) {
-  return AttemptFolder(plan) + L"\\" + std::to_wstring(i);
-}
+std::wstring KeptAside(const Plan& plan, size_t i) { return AttemptFolder(plan) + L"\\" + DecimalText(i); }
 std::wstring JournalPath(const std::wstring& dir) { return RollbackFolder(dir) + L"\\" + kJournalName; }
 
 bool IsFile(const std::wstring& path) {
@@ -196,7 +195,7 @@ bool BeginInstallTransaction(InstallTransaction* transaction, const std::wstring
   InstallTransaction& current = *transaction;
   current = InstallTransaction();
   current.dir = dir;
-  current.attempt = std::to_wstring(GetTickCount64());
+  current.attempt = DecimalText(GetTickCount64());
   current.folderCreated = !IsFolder(dir);
   current.uiMoved = moveUi && IsFolder(dir + L"\\ui");
   for (const std::wstring& name : names) {

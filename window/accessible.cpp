@@ -7,6 +7,7 @@
 
 #include <oleacc.h>
 
+#include "app/decimal.h"
 #include "app/system_dll.h"
 #include "app/texts.h"
 #include "toolkit/widgets.h"
@@ -295,7 +296,7 @@ long ChildOfWidget(int32_t id) {
 
 std::wstring AccessValue(const AccessItem& item) {
   if (item.role != ProgressRole) return L"";
-  return std::to_wstring(item.percent) + L" %";
+  return DecimalText(item.percent) + L" %";
 }
 
 std::wstring AccessShortcut(const AccessItem& item) {
