@@ -10,6 +10,16 @@
 
 uint64_t PackXxh64(const uint8_t* data, size_t size);
 
+// An XXH64 in progress, for bytes that come in pieces: Begin (false: out of
+// memory), updates, then End, which releases it and gives the sum.
+struct PackXxh64Stream {
+  void* state = nullptr;
+};
+
+bool PackXxh64Begin(PackXxh64Stream* s);
+void PackXxh64Update(PackXxh64Stream* s, const uint8_t* data, size_t size);
+uint64_t PackXxh64End(PackXxh64Stream* s);
+
 // A SHA-256 in progress. Begin, any number of updates, then End, which
 // releases it (also when the caller gives up: End with a null digest) and
 // says whether the library computed the digest (false: out of memory).

@@ -139,6 +139,19 @@ TEST_F(PackIntegrityTest, VerifyNamesTheDamagedBlockTableOrStream) {
   WriteBytes(file, build(swapped, sha));
   EXPECT_EQ(VerifyError(file), "block 2/3 is damaged: it decodes to other bytes than were packed");
 
+  // Block 1 damaged inside its stream, with sums made for the damaged bytes:
+  // the decoding stops part way or gives other bytes, and verify says which
+  // (the hashing thread must not wait for bytes that never come).
+  for (const size_t at : {size_t{28}, packed[0].size() / 2, packed[0].size() - 3}) {
+    auto damaged = packed;
+    damaged[0][at] ^= 0x5A;
+    WriteBytes(file, build(damaged, sha));
+    const std::string why = VerifyError(file);
+    EXPECT_TRUE(why == "block 1/3 does not decode to its 3000 bytes" ||
+                why == "block 1/3 is damaged: it decodes to other bytes than were packed")
+        << at << ": " << why;
+  }
+
   // An entry name changed in the table, still a valid name.
   auto bytes = build(packed, sha);
   const std::string name = "ui\\b.txt";
