@@ -44,7 +44,10 @@ struct LevelParams {
   bool deltaPerSpan;                // each delta span searched in full only where it was wanted lately
   unsigned arrivals;                // paths kept per position: 1 or kArrivals
 };
-constexpr unsigned kArrivals = 3;
+// On 32 MiB of Windows DLLs, 3 paths per position gave 5,773,688 bytes in
+// 32 s, 6 gave 0.5 % less in 51 s, 12 gave 0.9 % less in 91 s: the strong
+// level is for release builds, where every byte is downloaded many times.
+constexpr unsigned kArrivals = 12;
 
 LevelParams ParamsOf(LzmsLevel level) {
   if (level == LzmsLevel::kMax)
