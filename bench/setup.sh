@@ -34,6 +34,10 @@ while IFS= read -r f; do
   cp "$f" "$work/product/"
   total=$((total + size))
 done < <(find "$DLLS" -maxdepth 1 -name '*.dll' -type f | LC_ALL=C sort)
+# The packer wants the product's executable: the first DLL stands for it
+# (same bytes in both installers; it stays first in our stream).
+first="$(ls "$work/product" | LC_ALL=C sort | head -1)"
+mv "$work/product/$first" "$work/product/Norvale-Lockra.exe"
 count="$(ls "$work/product" | wc -l)"
 echo "bench setup: $count DLLs, $total bytes" >&2
 
