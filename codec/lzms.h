@@ -11,7 +11,7 @@
 bool LzmsDecompress(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 
 // How hard the encoder searches. Every level writes an ordinary stream that
-// any LZMS decoder restores; kMax is smaller and several times slower.
+// any LZMS decoder restores; kMax is smaller and about ten times slower.
 enum class LzmsLevel { kNormal, kMax };
 
 // Raw LZMS stream of `in` (at most 2 GiB - 1; the packer's blocks are 32 MiB
