@@ -37,9 +37,10 @@ foreach(cold reader damaged_package uninstaller entry_name)
 endforeach()
 set_property(SOURCE ${NORVALE_COLD_SOURCES} APPEND PROPERTY COMPILE_OPTIONS -Os)
 target_compile_options(lzms_decode PRIVATE -ffunction-sections -fdata-sections)
-# The package format library reads a few kilobytes of head once per run, and
-# holds the packer's writers beside the readers: for size, each function on
-# its own so that the writers stay out of the program.
+# The package format library reads a few kilobytes of head once per run: for
+# size too. (The link keeps every function that has unwind information, so
+# the packer's writers beside the readers stay in the program all the same,
+# a few hundred bytes each at -Os.)
 target_compile_options(package_format PRIVATE -Os -ffunction-sections -fdata-sections)
 
 # Resources (icon, images, fonts, manifest, version block) when present.
